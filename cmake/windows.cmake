@@ -1,0 +1,16 @@
+# printer-setup.exe: PE32, GUI subsystem, system DLL imports only, -Os and stripped.
+enable_language(RC)
+
+add_executable(printer-setup WIN32 ${PRODUCT_SOURCES} res/printer-setup.rc)
+target_include_directories(printer-setup PRIVATE src)
+target_compile_options(printer-setup PRIVATE
+  $<$<COMPILE_LANGUAGE:CXX>:${WARNINGS} -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+  -ffunction-sections -fdata-sections>)
+target_compile_definitions(printer-setup PRIVATE WIN32_LEAN_AND_MEAN)
+# Nothing of libgcc or libstdc++ may be needed at run time: link them statically, drop unused
+# sections and the symbol table.
+target_link_options(printer-setup PRIVATE -mwindows -static-libgcc -static-libstdc++ -s
+  -Wl,--gc-sections)
+target_link_libraries(printer-setup PRIVATE winspool advapi32 shell32 ole32)
+set_target_properties(printer-setup PROPERTIES OUTPUT_NAME printer-setup
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

@@ -1,0 +1,6 @@
+// Simulated kernel32 file system.
+#include "internal.h"
+
+namespace sim::detail {
+void ResetFiles() {}
+}  // namespace sim::detail

@@ -1,0 +1,45 @@
+// Shared plumbing of the simulated machine's subsystems.
+#pragma once
+
+#include "sim.h"
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+namespace sim::detail {
+
+struct Hit {
+  bool fired = false;
+  int64_t result = 0;
+  std::optional<DWORD> status;
+};
+
+// Records the call in the log and reports whether an injected fault applies to it; a fault
+// that fires has already set the last error.
+Hit Enter(const char* function, std::initializer_list<std::string> args);
+
+// Text forms of arguments for the call log.
+std::string Str(const char* text);
+std::string Str(const WCHAR* text);
+std::string Num(int64_t number);
+std::string Hex(uint64_t number);
+std::string KeyName(HKEY key);
+
+std::string Lower(std::string text);
+bool SameText(const std::string& a, const std::string& b);  // ASCII case-insensitive
+
+// The ledger: resources by kind.
+void Acquire(const std::string& kind);
+void Release(const std::string& kind);
+void Misuse(const std::string& what);
+
+// Per-subsystem resets, called by sim::Reset.
+void ResetKernel();
+void ResetRegistry();
+void ResetShell();
+void ResetFiles();
+void ResetSpooler();
+void ResetOle();
+
+}  // namespace sim::detail

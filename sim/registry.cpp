@@ -1,0 +1,547 @@
+// Simulated advapi32 registry: two hives, case-insensitive names, raw typed values, access
+// checks, and the 32-bit view of HKLM\Software that 64-bit Windows gives a 32-bit process.
+#include "internal.h"
+#include "registry.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+
+namespace {
+
+using sim::detail::Lower;
+using sim::detail::SameText;
+
+struct Value {
+  std::string name;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+
+struct Key {
+  std::string name;
+  // Windows enumerates subkeys in case-insensitive alphabetical order and values in the order
+  // they were created.
+  std::map<std::string, std::unique_ptr<Key>> subkeys;
+  std::vector<Value> values;
+  bool notOpenable = false;
+  bool readOnly = false;
+};
+
+struct Handle {
+  bool machine = true;            // HKLM or HKCU
+  std::vector<std::string> path;  // the stored path (after redirection)
+  REGSAM access = 0;
+};
+
+struct Registry {
+  Key machine;
+  Key user;
+  std::map<uintptr_t, Handle> handles;
+  uintptr_t nextHandle = 0x100;
+};
+
+Registry& registryState() {
+  static Registry instance;
+  return instance;
+}
+
+constexpr REGSAM kWriteRights =
+    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
+
+std::vector<std::string> Split(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    const size_t end = path.find('\\', start);
+    const std::string part = path.substr(start, end == std::string::npos ? end : end - start);
+    if (!part.empty())
+      parts.push_back(part);
+    if (end == std::string::npos)
+      break;
+    start = end + 1;
+  }
+  return parts;
+}
+
+// A 32-bit process on 64-bit Windows sees HKLM\Software\Wow6432Node as HKLM\Software.
+void Redirect(bool machine, std::vector<std::string>& path, bool view64) {
+  if (!sim::settings().wow64 || !machine || view64 || path.empty())
+    return;
+  if (!SameText(path[0], "Software"))
+    return;
+  if (path.size() > 1 && SameText(path[1], "Wow6432Node"))
+    return;
+  path.insert(path.begin() + 1, "Wow6432Node");
+}
+
+Key* Find(Key& root, const std::vector<std::string>& path) {
+  Key* key = &root;
+  for (const std::string& part : path) {
+    auto it = key->subkeys.find(Lower(part));
+    if (it == key->subkeys.end())
+      return nullptr;
+    key = it->second.get();
+  }
+  return key;
+}
+
+Key* Create(Key& root, const std::vector<std::string>& path) {
+  Key* key = &root;
+  for (const std::string& part : path) {
+    auto& slot = key->subkeys[Lower(part)];
+    if (!slot) {
+      slot = std::make_unique<Key>();
+      slot->name = part;
+    }
+    key = slot.get();
+  }
+  return key;
+}
+
+Key& Hive(bool machine) {
+  return machine ? registryState().machine : registryState().user;
+}
+
+bool IsPredefined(HKEY key) {
+  return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER;
+}
+
+// The handle's hive and stored path; nullptr when the handle is not open.
+const Handle* Resolve(HKEY key, Handle& scratch) {
+  if (IsPredefined(key)) {
+    scratch = Handle{key == HKEY_LOCAL_MACHINE, {}, KEY_ALL_ACCESS};
+    return &scratch;
+  }
+  auto it = registryState().handles.find(reinterpret_cast<uintptr_t>(key));
+  return it == registryState().handles.end() ? nullptr : &it->second;
+}
+
+LSTATUS Denied() {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return ERROR_ACCESS_DENIED;
+}
+
+bool WriteRefused(bool machine, const Key* key, REGSAM access) {
+  if (!(access & kWriteRights))
+    return false;
+  return (machine && !sim::settings().administrator) || (key && key->readOnly);
+}
+
+HKEY NewHandle(bool machine, std::vector<std::string> path, REGSAM access) {
+  const uintptr_t id = registryState().nextHandle++;
+  registryState().handles[id] = Handle{machine, std::move(path), access};
+  sim::detail::Acquire("open registry key");
+  return reinterpret_cast<HKEY>(id);
+}
+
+// The key behind an open handle, with the handle's right checked.
+LSTATUS KeyOf(HKEY handle, REGSAM right, Key*& key, const Handle*& info) {
+  static Handle scratch;
+  info = Resolve(handle, scratch);
+  if (!info)
+    return ERROR_INVALID_HANDLE;
+  key = Find(Hive(info->machine), info->path);
+  if (!key)
+    return ERROR_KEY_DELETED;
+  if ((info->access & right) != right)
+    return ERROR_ACCESS_DENIED;
+  return ERROR_SUCCESS;
+}
+
+std::vector<std::string> TestPath(HKEY root, const std::string& path, sim::reg::View view) {
+  std::vector<std::string> parts = Split(path);
+  Redirect(root == HKEY_LOCAL_MACHINE, parts, view == sim::reg::View::Native);
+  return parts;
+}
+
+Key* TestKey(HKEY root, const std::string& path, sim::reg::View view) {
+  return Find(Hive(root == HKEY_LOCAL_MACHINE), TestPath(root, path, view));
+}
+
+Value* FindValue(Key& key, const char* name) {
+  const std::string wanted = name ? name : "";
+  for (Value& value : key.values)
+    if (SameText(value.name, wanted))
+      return &value;
+  return nullptr;
+}
+
+void DumpKey(const Key& key, const std::string& path, std::string& out) {
+  out += "[" + path + "]\n";
+  for (const Value& value : key.values) {
+    out += "  \"" + value.name + "\" type " + std::to_string(value.type) + " =";
+    for (BYTE b : value.data)
+      out += " " + std::to_string(b);
+    out += "\n";
+  }
+  for (const auto& [lower, child] : key.subkeys)
+    DumpKey(*child, path.empty() ? child->name : path + "\\" + child->name, out);
+}
+
+}  // namespace
+
+namespace sim::detail {
+void ResetRegistry() {
+  registryState() = Registry{};
+}
+}  // namespace sim::detail
+
+namespace sim::reg {
+
+void CreateKey(HKEY root, const std::string& path, View view) {
+  Create(Hive(root == HKEY_LOCAL_MACHINE), TestPath(root, path, view));
+}
+
+void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+              const std::vector<BYTE>& data, View view) {
+  Key* key = Create(Hive(root == HKEY_LOCAL_MACHINE), TestPath(root, path, view));
+  if (::Value* existing = FindValue(*key, name.c_str())) {
+    existing->type = type;
+    existing->data = data;
+  } else {
+    key->values.push_back(::Value{name, type, data});
+  }
+}
+
+void SetString(HKEY root, const std::string& path, const std::string& name, const std::string& text,
+               View view) {
+  std::vector<BYTE> data(text.begin(), text.end());
+  data.push_back(0);
+  SetValue(root, path, name, REG_SZ, data, view);
+}
+
+void SetDword(HKEY root, const std::string& path, const std::string& name, DWORD data, View view) {
+  std::vector<BYTE> bytes(4);
+  std::memcpy(bytes.data(), &data, 4);
+  SetValue(root, path, name, REG_DWORD, bytes, view);
+}
+
+bool KeyExists(HKEY root, const std::string& path, View view) {
+  return TestKey(root, path, view) != nullptr;
+}
+
+std::optional<Value> GetValue(HKEY root, const std::string& path, const std::string& name,
+                              View view) {
+  Key* key = TestKey(root, path, view);
+  if (!key)
+    return std::nullopt;
+  const ::Value* value = FindValue(*key, name.c_str());
+  if (!value)
+    return std::nullopt;
+  return Value{value->type, value->data};
+}
+
+std::optional<std::string> GetString(HKEY root, const std::string& path, const std::string& name,
+                                     View view) {
+  const std::optional<Value> value = GetValue(root, path, name, view);
+  if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ))
+    return std::nullopt;
+  const auto end = std::find(value->data.begin(), value->data.end(), 0);
+  return std::string(value->data.begin(), end);
+}
+
+std::vector<std::string> Subkeys(HKEY root, const std::string& path, View view) {
+  std::vector<std::string> names;
+  if (Key* key = TestKey(root, path, view))
+    for (const auto& [lower, child] : key->subkeys)
+      names.push_back(child->name);
+  return names;
+}
+
+std::vector<std::string> ValueNames(HKEY root, const std::string& path, View view) {
+  std::vector<std::string> names;
+  if (Key* key = TestKey(root, path, view))
+    for (const ::Value& value : key->values)
+      names.push_back(value.name);
+  return names;
+}
+
+void SetNotOpenable(HKEY root, const std::string& path, View view) {
+  Create(Hive(root == HKEY_LOCAL_MACHINE), TestPath(root, path, view))->notOpenable = true;
+}
+
+void SetReadOnly(HKEY root, const std::string& path, View view) {
+  Create(Hive(root == HKEY_LOCAL_MACHINE), TestPath(root, path, view))->readOnly = true;
+}
+
+std::string Dump(HKEY root) {
+  std::string out;
+  DumpKey(Hive(root == HKEY_LOCAL_MACHINE), "", out);
+  return out;
+}
+
+}  // namespace sim::reg
+
+using namespace sim::detail;
+
+namespace {
+
+LSTATUS OpenOrCreate(HKEY parent, LPCSTR subKey, REGSAM access, PHKEY result, bool create,
+                     LPDWORD disposition) {
+  Handle scratch;
+  const Handle* base = Resolve(parent, scratch);
+  if (!base)
+    return ERROR_INVALID_HANDLE;
+  if (!result)
+    return ERROR_INVALID_PARAMETER;
+  if (subKey && subKey[0] == '\\')
+    return 161;  // ERROR_BAD_PATHNAME
+  std::vector<std::string> path = base->path;
+  for (const std::string& part : Split(subKey ? subKey : ""))
+    path.push_back(part);
+  const bool machine = base->machine;
+  Redirect(machine, path, (access & KEY_WOW64_64KEY) != 0);
+  Key* key = Find(Hive(machine), path);
+  if (!key && !create)
+    return ERROR_FILE_NOT_FOUND;
+  if (!key) {
+    // Creating a key needs write access to HKLM, whatever the caller asks for the new handle.
+    if (machine && !sim::settings().administrator)
+      return Denied();
+    key = Create(Hive(machine), path);
+    if (disposition)
+      *disposition = REG_CREATED_NEW_KEY;
+  } else if (disposition) {
+    *disposition = REG_OPENED_EXISTING_KEY;
+  }
+  if (key->notOpenable || WriteRefused(machine, key, access))
+    return Denied();
+  *result =
+      NewHandle(machine, path, access & ~static_cast<REGSAM>(KEY_WOW64_64KEY | KEY_WOW64_32KEY));
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+extern "C" {
+
+LSTATUS WINAPI RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD, LPSTR, DWORD options,
+                               REGSAM access, const SECURITY_ATTRIBUTES*, PHKEY result,
+                               LPDWORD disposition) {
+  const Hit hit =
+      Enter("RegCreateKeyExA", {KeyName(parent), Str(subKey), Num(options), Hex(access)});
+  if (hit.fired)
+    return static_cast<LSTATUS>(hit.result);
+  return OpenOrCreate(parent, subKey, access, result, true, disposition);
+}
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD options, REGSAM access,
+                             PHKEY result) {
+  const Hit hit = Enter("RegOpenKeyExA", {KeyName(parent), Str(subKey), Num(options), Hex(access)});
+  if (hit.fired)
+    return static_cast<LSTATUS>(hit.result);
+  return OpenOrCreate(parent, subKey, access, result, false, nullptr);
+}
+
+LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD type, const BYTE* data,
+                              DWORD size) {
+  const Hit hit = Enter("RegSetValueExA", {KeyName(handle), Str(name), Num(type),
+                                           Str(reinterpret_cast<const char*>(data)), Num(size)});
+  if (hit.fired)
+    return static_cast<LSTATUS>(hit.result);
+  Key* key;
+  const Handle* info;
+  if (LSTATUS status = KeyOf(handle, KEY_SET_VALUE, key, info))
+    return status;
+  if (WriteRefused(info->machine, key, KEY_SET_VALUE))
+    return Denied();
+  std::vector<BYTE> bytes(data, data + (data ? size : 0));
+  if (Value* existing = FindValue(*key, name)) {
+    existing->type = type;
+    existing->data = bytes;
+  } else {
+    key->values.push_back(Value{name ? name : "", type, bytes});
+  }
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR name, LPDWORD reserved, LPDWORD type,
+                                LPBYTE data, LPDWORD size) {
+  const Hit hit = Enter("RegQueryValueExA", {KeyName(handle), Str(name), data ? "buffer" : "NULL",
+                                             size ? Num(*size) : "NULL"});
+  if (hit.fired)
+    return static_cast<LSTATUS>(hit.result);
+  if (reserved)
+    return ERROR_INVALID_PARAMETER;
+  Key* key;
+  const Handle* info;
+  if (LSTATUS status = KeyOf(handle, KEY_QUERY_VALUE, key, info))
+    return status;
+  const Value* value = FindValue(*key, name);
+  if (!value)
+    return ERROR_FILE_NOT_FOUND;
+  if (type)
+    *type = value->type;
+  const DWORD needed = static_cast<DWORD>(value->data.size());
+  if (!data) {
+    if (size)
+      *size = needed;
+    return ERROR_SUCCESS;
+  }
+  if (!size)
+    return ERROR_INVALID_PARAMETER;
+  if (*size < needed) {
+    // The buffer's contents are undefined after ERROR_MORE_DATA; make that visible.
+    std::memset(data, 0xCD, *size);
+    *size = needed;
+    return ERROR_MORE_DATA;
+  }
+  if (needed)
+    std::memcpy(data, value->data.data(), needed);
+  *size = needed;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD, LPDWORD subKeys,
+                                LPDWORD maxSubKeyLength, LPDWORD, LPDWORD values,
+                                LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD,
+                                PFILETIME lastWrite) {
+  const Hit hit = Enter("RegQueryInfoKeyA", {KeyName(handle)});
+  if (hit.fired)
+    return static_cast<LSTATUS>(hit.result);
+  Key* key;
+  const Handle* info;
+  if (LSTATUS status = KeyOf(handle, KEY_QUERY_VALUE, key, info))
+    return status;
+  DWORD longestKey = 0, longestName = 0, longestData = 0;
+  for (const auto& [lower, child] : key->subkeys)
+    longestKey = std::max(longestKey, static_cast<DWORD>(child->name.size()));
+  for (const Value& value : key->values) {
+    longestName = std::max(longestName, static_cast<DWORD>(value.name.size()));
+    longestData = std::max(longestData, static_cast<DWORD>(value.data.size()));
+  }
+  if (subKeys)
+    *subKeys = static_cast<DWORD>(key->subkeys.size());
+  if (maxSubKeyLength)
+    *maxSubKeyLength = longestKey;
+  if (values)
+    *values = static_cast<DWORD>(key->values.size());
+  if (maxValueNameLength)
+    *maxValueNameLength = longestName;
+  if (maxValueLength)
+    *maxValueLength = longestData;
+  if (lastWrite)
+    *lastWrite = FILETIME{0, 0};
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD length, LPDWORD, LPSTR,
+                             LPDWORD, PFILETIME lastWrite) {
+  const Hit hit =
+      Enter("RegEnumKeyExA", {KeyName(handle), Num(index), length ? Num(*length) : "NULL"});
+  if (hit.fired)
+    return static_cast<LSTATUS>(hit.result);
+  Key* key;
+  const Handle* info;
+  if (LSTATUS status = KeyOf(handle, KEY_ENUMERATE_SUB_KEYS, key, info))
+    return status;
+  if (!name || !length)
+    return ERROR_INVALID_PARAMETER;
+  if (index >= key->subkeys.size())
+    return ERROR_NO_MORE_ITEMS;
+  auto it = key->subkeys.begin();
+  std::advance(it, index);
+  const std::string& found = it->second->name;
+  if (found.size() >= *length)
+    return ERROR_MORE_DATA;
+  std::memcpy(name, found.c_str(), found.size() + 1);
+  *length = static_cast<DWORD>(found.size());
+  if (lastWrite)
+    *lastWrite = FILETIME{0, 0};
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegEnumValueA(HKEY handle, DWORD index, LPSTR name, LPDWORD length, LPDWORD,
+                             LPDWORD type, LPBYTE data, LPDWORD size) {
+  const Hit hit =
+      Enter("RegEnumValueA", {KeyName(handle), Num(index), length ? Num(*length) : "NULL"});
+  if (hit.fired)
+    return static_cast<LSTATUS>(hit.result);
+  Key* key;
+  const Handle* info;
+  if (LSTATUS status = KeyOf(handle, KEY_QUERY_VALUE, key, info))
+    return status;
+  if (!name || !length)
+    return ERROR_INVALID_PARAMETER;
+  if (index >= key->values.size())
+    return ERROR_NO_MORE_ITEMS;
+  const Value& value = key->values[index];
+  if (value.name.size() >= *length)
+    return ERROR_MORE_DATA;
+  std::memcpy(name, value.name.c_str(), value.name.size() + 1);
+  *length = static_cast<DWORD>(value.name.size());
+  if (type)
+    *type = value.type;
+  if (data || size) {
+    const DWORD needed = static_cast<DWORD>(value.data.size());
+    if (data && size && *size >= needed && needed)
+      std::memcpy(data, value.data.data(), needed);
+    if (size)
+      *size = needed;
+  }
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegDeleteValueA(HKEY handle, LPCSTR name) {
+  const Hit hit = Enter("RegDeleteValueA", {KeyName(handle), Str(name)});
+  if (hit.fired)
+    return static_cast<LSTATUS>(hit.result);
+  Key* key;
+  const Handle* info;
+  if (LSTATUS status = KeyOf(handle, KEY_SET_VALUE, key, info))
+    return status;
+  if (WriteRefused(info->machine, key, KEY_SET_VALUE))
+    return Denied();
+  const std::string wanted = name ? name : "";
+  auto it = std::find_if(key->values.begin(), key->values.end(),
+                         [&](const Value& value) { return SameText(value.name, wanted); });
+  if (it == key->values.end())
+    return ERROR_FILE_NOT_FOUND;
+  key->values.erase(it);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegDeleteKeyA(HKEY parent, LPCSTR subKey) {
+  const Hit hit = Enter("RegDeleteKeyA", {KeyName(parent), Str(subKey)});
+  if (hit.fired)
+    return static_cast<LSTATUS>(hit.result);
+  Handle scratch;
+  const Handle* base = Resolve(parent, scratch);
+  if (!base)
+    return ERROR_INVALID_HANDLE;
+  if (!subKey || !subKey[0])
+    return ERROR_INVALID_PARAMETER;
+  std::vector<std::string> path = base->path;
+  for (const std::string& part : Split(subKey))
+    path.push_back(part);
+  Redirect(base->machine, path, false);
+  Key* key = Find(Hive(base->machine), path);
+  if (!key)
+    return ERROR_FILE_NOT_FOUND;
+  if (key->notOpenable || WriteRefused(base->machine, key, DELETE))
+    return Denied();
+  // NT refuses a key that still has subkeys; the 95/98/Me family removes the whole tree.
+  if (!key->subkeys.empty() && !sim::settings().win9xFamily)
+    return Denied();
+  std::vector<std::string> parentPath(path.begin(), path.end() - 1);
+  Find(Hive(base->machine), parentPath)->subkeys.erase(Lower(path.back()));
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY handle) {
+  const Hit hit = Enter("RegCloseKey", {KeyName(handle)});
+  if (hit.fired)
+    return static_cast<LSTATUS>(hit.result);
+  if (IsPredefined(handle))
+    return ERROR_SUCCESS;
+  if (!registryState().handles.erase(reinterpret_cast<uintptr_t>(handle))) {
+    Misuse("RegCloseKey of a key that is not open");
+    return ERROR_INVALID_HANDLE;
+  }
+  Release("open registry key");
+  return ERROR_SUCCESS;
+}
+
+}  // extern "C"

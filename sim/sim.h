@@ -1,0 +1,69 @@
+// The simulated Win32 machine, as the unit tests see it: settings, call log, fault injection and
+// the ledger of everything that must be released. Each subsystem (registry, kernel, files,
+// spooler, shell, OLE) has its own header for seeding and inspecting its state.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// Puts the whole machine back into its default state: a 32-bit Windows 7, an administrator,
+// empty registry hives, the standard modules and no faults.
+void Reset();
+
+struct Settings {
+  DWORD majorVersion = 6;
+  DWORD minorVersion = 1;
+  DWORD buildNumber = 7601;
+  bool win9xFamily = false;            // GetVersion's high bit and VER_PLATFORM_WIN32_WINDOWS
+  bool acceptsExtendedVersion = true;  // GetVersionExA takes an OSVERSIONINFOEXA (not on NT 4 SP5-)
+  bool administrator = true;           // else HKLM refuses every write access
+  bool wow64 = false;                  // a 32-bit process on 64-bit Windows
+  std::string appDataFolder = "C:\\Users\\tester\\AppData\\Roaming";  // "" = cannot be determined
+  std::string commandLine = "\"C:\\Setup\\printer-setup.exe\"";
+  std::string windowsDirectory = "C:\\Windows";
+  char currentDrive = 'C';
+};
+Settings& settings();
+
+// Call log: every simulated API call, in order, with its arguments formatted as text (strings
+// as they are, NULL as "NULL", numbers in decimal, access masks and flags in hex "0x..").
+struct Call {
+  std::string function;
+  std::vector<std::string> args;
+  std::string Text() const;  // "RegOpenKeyExA(HKLM, Software, 0, 0xf003f)"
+};
+const std::vector<Call>& Calls();
+std::vector<std::string> CallNames();
+std::vector<Call> CallsTo(const std::string& function);
+int CountCalls(const std::string& function);
+void ClearCalls();
+
+// Fault injection: the matching call returns `result` (converted to the function's return
+// type) with `lastError` set, and does nothing else. A function with an out status
+// (XcvDataW's pdwStatus) writes `status` when one is given.
+struct Fault {
+  std::string function;
+  int nth = 0;                          // only the Nth call of the function (1-based); 0: any
+  std::optional<std::string> argument;  // only calls with an argument equal to this (any case)
+  int64_t result = 0;
+  DWORD lastError = ERROR_ACCESS_DENIED;
+  std::optional<DWORD> status;
+  bool once = false;  // disarm after the first hit
+};
+void InjectFault(const Fault& fault);
+void FailNth(const std::string& function, int nth, int64_t result, DWORD lastError = 5);
+void FailWhen(const std::string& function, const std::string& argument, int64_t result,
+              DWORD lastError = 5);
+void FailAlways(const std::string& function, int64_t result, DWORD lastError = 5);
+
+// The ledger: "" when nothing is left open, loaded, allocated or initialised and no resource
+// was misused (double close, unknown handle); otherwise a readable list.
+std::string Leaks();
+
+}  // namespace sim

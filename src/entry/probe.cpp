@@ -1,0 +1,66 @@
+#include "entry/probe.h"
+
+#include "common/entry_point.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+namespace {
+
+static_assert(sizeof(OSVERSIONINFOEXA) == 156, "the version record Windows expects");
+static_assert(sizeof(OSVERSIONINFOA) == 148, "the version record older Windows expects");
+
+bool QueryVersion(OSVERSIONINFOEXA& version) {
+  memset(&version, 0, sizeof version);
+  version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXA);
+  auto* plain = reinterpret_cast<OSVERSIONINFOA*>(&version);
+  if (GetVersionExA(plain))
+    return true;
+  // NT 4 before SP6 and the 9x family know only the short record.
+  version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+  return GetVersionExA(plain) != FALSE;
+}
+
+// Opening HKLM\Software for full access succeeds only for an administrator, and under UAC only
+// in an elevated process. The key exists, so nothing is created.
+bool ProbeAdministrator(int* hasAdminRights) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    *hasAdminRights = 0;
+    return false;
+  }
+  *hasAdminRights = 1;
+  RegCloseKey(key);
+  return true;
+}
+
+// IsWow64Process arrived with XP SP2; older systems are 32-bit anyway.
+void ProbeWow64(int* is64BitWindows) {
+  using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+  HMODULE kernel = LoadLibraryA("kernel32.dll");
+  if (!kernel)
+    return;
+  const auto isWow64Process = EntryPoint<IsWow64ProcessFn>(kernel, "IsWow64Process");
+  HANDLE process = isWow64Process ? GetCurrentProcess() : nullptr;
+  if (process) {
+    BOOL wow64 = FALSE;
+    *is64BitWindows = (isWow64Process(process, &wow64) && wow64) ? 1 : 0;
+  }
+  FreeLibrary(kernel);
+}
+
+}  // namespace
+
+int ProbeEnvironment(int* hasAdminRights, int* is64BitWindows) {
+  OSVERSIONINFOEXA version;
+  if (!QueryVersion(version))
+    return 0;
+  if (version.dwMajorVersion < 5)
+    return 0;
+  if (!ProbeAdministrator(hasAdminRights))
+    return 0;
+  ProbeWow64(is64BitWindows);
+  return 1;
+}

@@ -1,0 +1,56 @@
+#include "entry/sequences.h"
+
+#include "common/names.h"
+#include "entry/state.h"
+#include "registry/registry.h"
+
+#include <shlobj.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+constexpr char kRunOnceValue[] = "TembrinInstallComplete";
+constexpr char kCompletionDir[] = "\\Tessix Software\\Tessix Tembrin\\";
+constexpr char kCompletionProgram[] = "TembrinInstallComplete.exe";
+
+// The current user's application-data folder; false when the shell cannot name it. The item
+// list is the shell's allocation and goes back to it.
+bool GetAppDataFolder(PathBuffer& folder) {
+  memset(folder, 0, sizeof folder);
+  PIDLIST_ABSOLUTE items = nullptr;
+  if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_APPDATA, &items)) || !items)
+    return false;
+  SHGetPathFromIDListA(items, folder);
+  CoTaskMemFree(items);
+  return folder[0] != '\0';
+}
+
+}  // namespace
+
+// The completion program is placed by the application; we only ask Windows to start it at the
+// next logon. Without a folder, or with a path too long for MAX_PATH, there is nothing sound to
+// write, so the entry is left out.
+void WriteRunOnceEntry() {
+  PathBuffer command;
+  if (!GetAppDataFolder(command))
+    return;
+  if (!AppendPath(command, kCompletionDir) || !AppendPath(command, kCompletionProgram))
+    return;
+  WriteRegString(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, command, REG_SZ);
+}
+
+void WriteInstallationRecord() {
+  WriteRegString(HKEY_LOCAL_MACHINE, kProductKey, "InstallPath", InstallDir, REG_SZ);
+  WriteRegString(HKEY_LOCAL_MACHINE, kProductKey, "Version", "2.0.0.0424", REG_SZ);
+  WriteRegString(HKEY_LOCAL_MACHINE, kProductKey, "IsForAllUser", kEmpty, REG_SZ);
+  WriteRegString(HKEY_LOCAL_MACHINE, kProductKey, "Language", "1033", REG_SZ);
+}
+
+void RunInstall() {
+  WriteRunOnceEntry();
+  WriteInstallationRecord();
+}
+
+void RunUninstall() {}

@@ -1,0 +1,10 @@
+// The process-wide state: written during start-up only, read by the operations afterwards.
+#pragma once
+
+#include "common/path_buffer.h"
+
+extern int HasAdminRights;     // starts at 1: only a successful probe can take it away
+extern int Is64BitWindows;     // a 32-bit process under WOW64
+extern PathBuffer InstallDir;  // always ends in a backslash
+extern PathBuffer DriverEnvironment;
+extern PathBuffer DriverDir;  // as the spooler returns it, no trailing backslash

@@ -1,0 +1,23 @@
+// The registry toolkit: string values, key trees, and the product's own clean-up.
+#pragma once
+
+#include "common/path_buffer.h"
+
+#include <windows.h>
+
+// Writes a string value, creating its key and any missing keys on its path. 0 when no key was
+// obtained, or when the type is not a string type (nothing is written then); otherwise 1, also
+// when the write itself failed.
+int WriteRegString(HKEY root, const char* subkey, const char* name, const char* data, DWORD type);
+
+// Reads a REG_SZ or REG_EXPAND_SZ value (unexpanded) into `out`; every case that yields no
+// usable text (no key, no value, another type, an empty text, a text that does not fit `out`
+// with its terminator) leaves the fallback text there instead. Always 1. On 64-bit Windows the
+// key is opened in the 64-bit view. A missing key is created, empty, where that is allowed.
+int ReadRegString(HKEY root, const char* subkey, const char* name, const char* fallback,
+                  PathBuffer& out);
+
+// ReadRegString with the thread's WOW64 file-system redirection switched off. 0, with `out`
+// untouched, when the switch is unavailable or refused; otherwise ReadRegString's result.
+int ReadRegStringNoRedirect(HKEY root, const char* subkey, const char* name, const char* fallback,
+                            PathBuffer& out);

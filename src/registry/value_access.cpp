@@ -1,0 +1,89 @@
+#include "registry/registry.h"
+
+#include "common/entry_point.h"
+#include "entry/state.h"
+
+#include <cstring>
+
+namespace {
+
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ;
+}
+
+// Reads the value's text into `out`; false when there is none that fits with its terminator.
+// RegQueryValueExA hands back the stored bytes as they are: the text may lack its terminator,
+// and a value that grew since the size query gives ERROR_MORE_DATA with undefined contents.
+bool QueryText(HKEY key, const char* name, DWORD size, PathBuffer& out) {
+  if (size > MAX_PATH)
+    return false;
+  DWORD read = size;
+  if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(out), &read) !=
+      ERROR_SUCCESS)
+    return false;
+  if (read > size)
+    return false;
+  if (memchr(out, '\0', read))
+    return true;
+  if (read == MAX_PATH)
+    return false;  // no room left for the terminator
+  out[read] = '\0';
+  return true;
+}
+
+}  // namespace
+
+int WriteRegString(HKEY root, const char* subkey, const char* name, const char* data, DWORD type) {
+  // Only strings are written: the size below counts text bytes and a terminator.
+  if (!IsStringType(type))
+    return 0;
+  HKEY key = nullptr;
+  RegCreateKeyExA(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key,
+                  nullptr);
+  if (!key)
+    return 0;
+  RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data),
+                 static_cast<DWORD>(strlen(data) + 1));
+  RegCloseKey(key);
+  return 1;
+}
+
+int ReadRegString(HKEY root, const char* subkey, const char* name, const char* fallback,
+                  PathBuffer& out) {
+  const REGSAM access = Is64BitWindows ? KEY_QUERY_VALUE | KEY_WOW64_64KEY : KEY_QUERY_VALUE;
+  HKEY key = nullptr;
+  RegCreateKeyExA(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key,
+                  nullptr);
+  if (!key) {
+    CopyPath(out, fallback);
+    return 1;
+  }
+  DWORD type = 0;
+  DWORD size = 0;
+  const bool found = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+  const bool usable = found && IsStringType(type) && QueryText(key, name, size, out) && out[0];
+  if (!usable)
+    CopyPath(out, fallback);
+  RegCloseKey(key);
+  return 1;
+}
+
+int ReadRegStringNoRedirect(HKEY root, const char* subkey, const char* name, const char* fallback,
+                            PathBuffer& out) {
+  using DisableFn = BOOL(WINAPI*)(PVOID*);
+  using RevertFn = BOOL(WINAPI*)(PVOID);
+  HMODULE kernel = LoadLibraryA("Kernel32.dll");
+  if (!kernel)
+    return 0;
+  const auto disable = EntryPoint<DisableFn>(kernel, "Wow64DisableWow64FsRedirection");
+  const auto revert = EntryPoint<RevertFn>(kernel, "Wow64RevertWow64FsRedirection");
+  PVOID saved = nullptr;
+  if (!disable || !revert || !disable(&saved)) {
+    FreeLibrary(kernel);
+    return 0;
+  }
+  const int result = ReadRegString(root, subkey, name, fallback, out);
+  revert(saved);
+  FreeLibrary(kernel);
+  return result;
+}
