@@ -1,8 +1,14 @@
 # Host build: the product compiled unchanged against the simulated Win32 machine, plus the
-# unit tests.
+# unit tests (or, with FUZZ, the libFuzzer targets).
 option(SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(FUZZ "Build the libFuzzer targets (clang) instead of the unit tests" OFF)
 if(SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
+                      -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
@@ -15,6 +21,19 @@ add_library(agent STATIC ${PRODUCT_SOURCES})
 target_include_directories(agent PUBLIC src)
 target_link_libraries(agent PUBLIC winsim)
 target_compile_options(agent PRIVATE ${WARNINGS} -fno-exceptions -fno-rtti)
+
+if(FUZZ)
+  file(GLOB FUZZ_TARGETS CONFIGURE_DEPENDS tests/fuzz/fuzz_*.cpp)
+  foreach(source ${FUZZ_TARGETS})
+    get_filename_component(name ${source} NAME_WE)
+    add_executable(${name} ${source})
+    target_include_directories(${name} PRIVATE tests/fuzz)
+    target_link_libraries(${name} PRIVATE agent winsim)
+    target_compile_options(${name} PRIVATE ${WARNINGS} -Wno-conversion -Wno-sign-conversion)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  endforeach()
+  return()
+endif()
 
 enable_testing()
 find_package(GTest REQUIRED)

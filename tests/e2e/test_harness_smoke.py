@@ -136,10 +136,10 @@ class HarnessChecks:
         self.assertEqual(wp.unix_path(r"C:\Windows\New Dir\X.txt"),
                          wp.path / "drive_c/windows/New Dir/X.txt")
         # a file written by a Windows program is found through the mapping
-        r = wp.wine("cmd", "/c", r"echo hi> C:\users\Public\E2E Probe.txt")
+        r = wp.wine("cmd", "/c", r"echo hi> C:\users\Public\E2EProbe.txt")
         wp.wait()
         self.assertEqual(r.returncode, 0, r)
-        self.assertTrue(wp.exists(r"C:\Users\public\e2e probe.TXT"))
+        self.assertTrue(wp.exists(r"C:\Users\public\e2eprobe.TXT"))
 
     def test_spooler_helpers_see_printer_port_driver_and_default(self):
         wp = self.wp

@@ -25,7 +25,10 @@ Notes from experiments with Debian 12's Wine (wine-8.0, Debian 8.0~repack-4):
 * Almost all the cost of a wine call is the ~2 s the wineserver lingers after
   the last process exits, which `wineserver -w` waits out.  So we wait after
   anything that changes the prefix (runs, imports) and not after read-only
-  reg queries; a following call simply reuses the live server.
+  reg queries; a following call simply reuses the live server.  Capturing
+  output through pipes costs the same 2 s (see Prefix.wine).
+* `reg query` of a key that has no values prints no header line, only the
+  subkeys' full paths.
 * A GUI-subsystem exe started as `wine x.exe` is waited for and its exit
   code is wine's exit code.
 """
@@ -114,26 +117,40 @@ def compile_exe(source, out_dir, name, libs=()):
     return exe
 
 
+def compile_dll(source, out_dir, name, libs=()):
+    """Build a small 32-bit DLL from C source; returns its path.  --kill-at gives the
+    __stdcall exports their plain names, as GetProcAddress callers expect."""
+    out_dir = Path(out_dir)
+    src, dll = out_dir / f"{name}.c", out_dir / f"{name}.dll"
+    src.write_text(source)
+    subprocess.run([MINGW_CC, "-shared", "-O2", "-s", "-o", str(dll), str(src),
+                    "-Wl,--kill-at", *[f"-l{lib}" for lib in libs]],
+                   check=True, capture_output=True, text=True)
+    return dll
+
+
 # "    Name    REG_SZ    data" -- data may be empty and may contain spaces.
 _VALUE_LINE = re.compile(r"^    (.*?)    (REG_[A-Z0-9_]+)    ?(.*)$")
+_ROOTS = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER",
+          "HKCR": "HKEY_CLASSES_ROOT", "HKU": "HKEY_USERS", "HKCC": "HKEY_CURRENT_CONFIG"}
 
 
-def parse_reg_query(text):
+def parse_reg_query(text, key):
     """Parse `reg query KEY` output into ({name: (type, data)}, [subkey names]).
 
-    The default value is returned under the name "".
+    The default value is returned under the name "".  Subkeys are told apart
+    by their full path: Wine 8 omits the header line of a key without values.
     """
-    values, subkeys, header = {}, [], None
+    root, _, rest = key.partition("\\")
+    full = (_ROOTS.get(root.upper(), root) + "\\" + rest).rstrip("\\").lower() + "\\"
+    values, subkeys = {}, []
     for line in text.replace("\r", "").split("\n"):
         m = _VALUE_LINE.match(line)
         if m:
             name, typ, data = m.groups()
             values["" if name == "(Default)" else name] = (typ, data)
-        elif line.startswith("HKEY_"):
-            if header is None:
-                header = line     # the queried key itself
-            else:
-                subkeys.append(line.rsplit("\\", 1)[-1])
+        elif line.lower().startswith(full):
+            subkeys.append(line[len(full):])
     return values, subkeys
 
 
@@ -166,14 +183,22 @@ class Prefix:
 
     def wine(self, *args, timeout=120):
         """Run `wine args...` without waiting for the server; returns the
-        CompletedProcess (text output)."""
-        try:
-            return subprocess.run([WINE, *map(str, args)], env=self.env, timeout=timeout,
-                                  capture_output=True, text=True, errors="replace")
-        except subprocess.TimeoutExpired:
-            # a hung program would otherwise keep the server and the test alive
-            subprocess.run([WINESERVER, "-k"], env=self.env, capture_output=True)
-            raise
+        CompletedProcess (text output).
+
+        Output goes through files, not pipes: the wineserver and the system
+        processes wine spawns inherit the descriptors, and reading a pipe to
+        EOF would wait out their ~2 s linger on every call."""
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            try:
+                p = subprocess.run([WINE, *map(str, args)], env=self.env, timeout=timeout,
+                                   stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            except subprocess.TimeoutExpired:
+                # a hung program would otherwise keep the server and the test alive
+                subprocess.run([WINESERVER, "-k"], env=self.env, capture_output=True)
+                raise
+            out.seek(0), err.seek(0)
+            text = lambda f: f.read().decode("utf-8", "replace")
+            return subprocess.CompletedProcess(p.args, p.returncode, text(out), text(err))
 
     def run(self, exe, *args, timeout=120):
         """Run a Windows program (unix or Windows path); returns its exit code
@@ -206,7 +231,7 @@ class Prefix:
     def _value(self, key, name, view):
         """(type, data) of a value, or (None, None) if it or its key is absent."""
         r = self._reg("query", key, *(("/ve",) if not name else ("/v", name)), view=view)
-        values = parse_reg_query(r.stdout)[0] if r.returncode == 0 else {}
+        values = parse_reg_query(r.stdout, key)[0] if r.returncode == 0 else {}
         typ, data = values.get(name or "", (None, None))
         if not name and data == "(value not set)":   # key exists, default unset
             return None, None
@@ -226,7 +251,7 @@ class Prefix:
 
     def _reg_key(self, key, view):
         r = self._reg("query", key, view=view)
-        return parse_reg_query(r.stdout) if r.returncode == 0 else ({}, [])
+        return parse_reg_query(r.stdout, key) if r.returncode == 0 else ({}, [])
 
     def reg_values(self, key, view=None):
         """{name: data} of a key ("" = default value); {} if the key is absent."""
@@ -278,6 +303,28 @@ class Prefix:
         ("Windows NT x86", "Windows x64")."""
         return self.reg_subkeys(
             HKLM_PRINT + rf"\Environments\{environment}\Drivers\Version-3", view=64)
+
+
+    # -- registry as saved on disk ------------------------------------------
+    def saved_value(self, key, name):
+        """A string value as the prefix's registry files hold it, without starting Wine.
+
+        Needed for RunOnce: the first process of every new wineserver session runs wineboot,
+        which executes and deletes the RunOnce entries, so a `reg query` never sees them.
+        `key` is "HKLM\\..." (system.reg) or "HKCU\\..." (user.reg) as stored, i.e. with
+        Wow6432Node spelled out for the 32-bit view of a win64 prefix."""
+        self.wait()
+        root, _, path = key.partition("\\")
+        hive = {"HKLM": "system.reg", "HKCU": "user.reg"}[root.upper()]
+        header = "[" + path.replace("\\", "\\\\").lower() + "]"
+        wanted = '"' + name + '"='
+        in_key = False
+        for line in (self.path / hive).read_text(errors="replace").splitlines():
+            if line.startswith("["):
+                in_key = line.lower().split("] ")[0] + "]" == header
+            elif in_key and line.startswith(wanted) and line[len(wanted):].startswith('"'):
+                return line[len(wanted) + 1:-1].replace("\\\\", "\\").replace('\\"', '"')
+        return None
 
 
 @contextlib.contextmanager

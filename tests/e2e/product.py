@@ -1,0 +1,36 @@
+"""Seeding a prefix the way the application's own installer leaves it before it calls the
+agent: the installation directory in the registry and the product files under it."""
+
+PRODUCT_KEY = r"HKLM\Software\Tessix Software\Tessix Tembrin"
+RUNONCE_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce"
+INSTALL_DIR = r"C:\Program Files\Tessix Tembrin"
+
+DRIVER_FILES = ("qelvpr_drv.dll", "qelvpr_ui.dll", "qelvpr_pnt.txt")
+DRIVER_FILES_64 = ("qelvpr_drv64.dll", "qelvpr_ui64.dll", "qelvpr_pnt64.txt")
+
+
+def reg_string(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def set_install_path(prefix, path, view=None):
+    prefix.reg_import(f"[{PRODUCT_KEY.replace('HKLM', 'HKEY_LOCAL_MACHINE')}]\n"
+                      f'"InstallPath"={reg_string(path)}\n', view=view)
+
+
+def write_file(prefix, windows_path, content=b""):
+    target = prefix.unix_path(windows_path)
+    target.parent.mkdir(parents=True, exist_ok=True)
+    target.write_bytes(content)
+    return target
+
+
+def seed_product_files(prefix, install_dir=INSTALL_DIR, files=None):
+    """The driver files of both architectures and the proxy executables under plugins\\creator.
+    Their content is the application's business; the agent only copies them."""
+    creator = install_dir.rstrip("\\") + r"\plugins\creator"
+    names = files or (DRIVER_FILES + DRIVER_FILES_64 +
+                      ("QXN_ProxyProcess.exe", "QXN_ProxyProcess64.exe"))
+    for name in names:
+        write_file(prefix, creator + "\\" + name, f"product file {name}\n".encode())
+    return creator

@@ -1,0 +1,79 @@
+"""Start-up and command dispatch of the real exe: what /Install records, which commands run
+nothing, and which registry view each value comes from on 64-bit Windows."""
+
+import unittest
+
+import product
+import wine
+from product import PRODUCT_KEY, RUNONCE_KEY
+
+APPDATA_COMPLETION = r"\Tessix Software\Tessix Tembrin\TembrinInstallComplete.exe"
+
+
+class EntryWin32(unittest.TestCase):
+    arch = "win32"
+    stored_runonce_key = RUNONCE_KEY
+
+    def setUp(self):
+        self.prefix = wine.Prefix(self.arch)
+        self.addCleanup(self.prefix.close)
+        self.exe = wine.product_exe()
+
+    def install(self, install_path, view=None):
+        product.set_install_path(self.prefix, install_path, view=view)
+        product.seed_product_files(self.prefix, install_path)
+        self.assertEqual(self.prefix.run(self.exe, "/Install"), 0)
+
+    def test_install_records_itself_with_the_normalised_install_path(self):
+        self.install(product.INSTALL_DIR)
+        values = self.prefix.reg_values(PRODUCT_KEY)
+        self.assertEqual(values.get("InstallPath"), product.INSTALL_DIR + "\\")
+        self.assertEqual(values.get("Version"), "2.0.0.0424")
+        self.assertEqual(values.get("IsForAllUser"), "")
+        self.assertEqual(values.get("Language"), "1033")
+        self.assertEqual(self.prefix.reg_type(PRODUCT_KEY, "IsForAllUser"), "REG_SZ")
+
+    def test_install_asks_for_the_completion_program_at_next_logon(self):
+        self.install(product.INSTALL_DIR + "\\")
+        # Read from the saved registry: the next Wine session would run and delete the entry.
+        command = self.prefix.saved_value(self.stored_runonce_key, "TembrinInstallComplete")
+        self.assertIsNotNone(command)
+        self.assertTrue(command.endswith(APPDATA_COMPLETION), command)
+        # The folder part is the user's application-data folder, a real directory of the prefix.
+        folder = command[: -len(APPDATA_COMPLETION)]
+        self.assertRegex(folder, r"^C:\\users\\.+\\(AppData\\Roaming|Application Data)$")
+        self.assertTrue(self.prefix.exists(folder), folder)
+
+    def test_commands_that_run_nothing(self):
+        product.set_install_path(self.prefix, product.INSTALL_DIR)
+        product.seed_product_files(self.prefix)
+        for args in (("/install",), ("/INSTALL",), ("/Install ",), ("/Install", "/quiet"), (),
+                     ("Install",), ("/Uninstall2",)):
+            with self.subTest(args=args):
+                self.assertEqual(self.prefix.run(self.exe, *args), 0)
+                self.assertNotIn("Version", self.prefix.reg_values(PRODUCT_KEY))
+                self.assertIsNone(self.prefix.saved_value(self.stored_runonce_key,
+                                                          "TembrinInstallComplete"))
+
+
+class EntryWin64(EntryWin32):
+    arch = "win64"
+    # The 32-bit process writes into the 32-bit view.
+    stored_runonce_key = RUNONCE_KEY.replace("Software", r"Software\Wow6432Node", 1)
+
+    def install(self, install_path, view=64):
+        super().install(install_path, view=view)
+
+    def test_install_path_comes_from_the_64_bit_view_and_the_record_lands_in_the_32_bit_one(self):
+        product.set_install_path(self.prefix, r"C:\Wrong32", view=32)
+        self.install(product.INSTALL_DIR, view=64)
+        self.assertEqual(self.prefix.reg_query(PRODUCT_KEY, "InstallPath", view=32),
+                         product.INSTALL_DIR + "\\")
+        self.assertEqual(self.prefix.reg_query(PRODUCT_KEY, "InstallPath", view=64),
+                         product.INSTALL_DIR, "the 64-bit value is only read")
+        self.assertEqual(self.prefix.reg_query(PRODUCT_KEY, "Version", view=32), "2.0.0.0424")
+        self.assertIsNone(self.prefix.reg_query(PRODUCT_KEY, "Version", view=64))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,55 @@
+// Shared by the fuzz targets: a fresh machine and agent state per input, and the checks every
+// input must pass whatever it held.
+#pragma once
+
+#include "entry/state.h"
+#include "sim.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+inline void FreshMachine() {
+  sim::Reset();
+  HasAdminRights = 1;
+  Is64BitWindows = 0;
+  memset(InstallDir, 0, sizeof InstallDir);
+  memset(DriverEnvironment, 0, sizeof DriverEnvironment);
+  memset(DriverDir, 0, sizeof DriverDir);
+}
+
+// A finding: print what broke and abort, so libFuzzer keeps the input.
+[[noreturn]] inline void Finding(const std::string& what) {
+  std::fprintf(stderr, "invariant broken: %s\n", what.c_str());
+  std::abort();
+}
+
+inline void Require(bool condition, const std::string& what) {
+  if (!condition) Finding(what);
+}
+
+inline void RequireEmptyLedger() {
+  const std::string leaks = sim::Leaks();
+  if (!leaks.empty()) Finding("ledger not empty: " + leaks);
+}
+
+// Takes bytes off the front of the input.
+struct Input {
+  const uint8_t* data;
+  size_t size;
+  uint8_t Byte() {
+    if (!size) return 0;
+    --size;
+    return *data++;
+  }
+  uint32_t Number() { return Byte() | (Byte() << 8) | (Byte() << 16) | (uint32_t{Byte()} << 24); }
+  std::string Bytes(size_t count) {
+    count = count < size ? count : size;
+    std::string taken(reinterpret_cast<const char*>(data), count);
+    data += count;
+    size -= count;
+    return taken;
+  }
+  std::string Rest() { return Bytes(size); }
+};
