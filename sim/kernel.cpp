@@ -185,6 +185,10 @@ extern "C" {
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
   if (Enter("GetVersionExA", {Num(info ? info->dwOSVersionInfoSize : 0)}).fired)
     return FALSE;
+  if (!info) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   const sim::Settings& s = sim::settings();
   const DWORD size = info->dwOSVersionInfoSize;
   const bool extended = size == sizeof(OSVERSIONINFOEXA);
