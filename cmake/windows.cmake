@@ -1,7 +1,8 @@
 # printer-setup.exe: PE32, GUI subsystem, system DLL imports only, -Os and stripped.
 enable_language(RC)
 
-add_executable(printer-setup WIN32 ${PRODUCT_SOURCES} res/printer-setup.rc)
+add_executable(printer-setup WIN32 ${PRODUCT_SOURCES} src/startup/windows_startup.cpp
+  res/printer-setup.rc)
 target_include_directories(printer-setup PRIVATE src)
 target_compile_options(printer-setup PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:${WARNINGS} -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
@@ -9,8 +10,11 @@ target_compile_options(printer-setup PRIVATE
 target_compile_definitions(printer-setup PRIVATE WIN32_LEAN_AND_MEAN)
 # Nothing of libgcc or libstdc++ may be needed at run time: link them statically, drop unused
 # sections and the symbol table.
+# Our own entry point instead of the runtime's start-up code; msvcrt still provides the
+# string functions.
 target_link_options(printer-setup PRIVATE -mwindows -static-libgcc -static-libstdc++ -s
-  -Wl,--gc-sections)
+  -Wl,--gc-sections -nostartfiles -Wl,-e,_AgentStartup@0)
+target_link_libraries(printer-setup PRIVATE msvcrt kernel32)
 target_link_libraries(printer-setup PRIVATE winspool advapi32 shell32 ole32)
 set_target_properties(printer-setup PROPERTIES OUTPUT_NAME printer-setup
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
