@@ -1,6 +1,514 @@
-// Simulated kernel32 file system.
+// Simulated kernel32 file system: drives, directories and files with attributes, the in-use state
+// of another program's open files, deletions pending until restart, search handles, and the WOW64
+// redirection of System32.
+#include "files.h"
 #include "internal.h"
+#include "kernel.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <map>
+#include <set>
+
+namespace {
+
+using sim::detail::Lower;
+using sim::detail::SameText;
+
+constexpr DWORD kFilenameExcedRange = 206;  // ERROR_FILENAME_EXCED_RANGE
+// The attributes that SetFileAttributesA can change.
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | 0x100 |
+                                      0x1000 | 0x2000;
+
+struct Node {
+  std::string path;  // full path as created, "C:" for a drive's root
+  bool directory = false;
+  std::string contents;
+  DWORD attributes = 0;  // without FILE_ATTRIBUTE_DIRECTORY
+  bool inUse = false;
+};
+
+struct FileSystem {
+  std::map<std::string, Node> nodes;  // by lower-case full path
+  std::vector<std::string> pendingDeletions;
+  std::set<uintptr_t> searches;
+  uintptr_t nextSearch = 0x7000;
+};
+
+FileSystem& fs() {
+  static FileSystem instance;
+  return instance;
+}
+
+std::vector<std::string> Components(const std::string& path) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (const char c : path + "\\") {
+    if (c != '\\') {
+      part += c;
+      continue;
+    }
+    if (part == "..") {
+      if (!parts.empty())  // ".." of a root is the root
+        parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    part.clear();
+  }
+  return parts;
+}
+
+std::string Join(const std::vector<std::string>& parts) {
+  std::string path;
+  for (const std::string& part : parts)
+    path += (path.empty() ? "" : "\\") + part;
+  return path;
+}
+
+// A full path "X:\a\b" as components {"X:", "a", "b"}; Windows collapses repeated separators.
+std::vector<std::string> Absolute(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  char drive = sim::settings().currentDrive;
+  if (path.size() >= 2 && path[1] == ':') {
+    drive = path[0];
+    path = path.substr(2);
+  }
+  std::vector<std::string> parts = Components(path);
+  parts.insert(parts.begin(),
+               std::string(1, static_cast<char>(toupper(static_cast<unsigned char>(drive)))) + ":");
+  return parts;
+}
+
+bool Exempt(const std::vector<std::string>& below) {
+  if (below.empty())
+    return false;
+  for (const char* tree : {"spool", "catroot", "catroot2", "driverstore", "logfiles"})
+    if (SameText(below[0], tree))
+      return true;
+  return below.size() >= 2 && SameText(below[0], "drivers") && SameText(below[1], "etc");
+}
+
+// A 32-bit process on 64-bit Windows sees SysWOW64 where it names System32, unless it switched
+// the redirection off or the path lies in one of the trees that Windows exempts.
+void Redirect(std::vector<std::string>& parts) {
+  if (!sim::settings().wow64 || sim::kernel::RedirectionDisabled())
+    return;
+  const std::vector<std::string> windows = Absolute(sim::settings().windowsDirectory);
+  if (parts.size() <= windows.size())
+    return;
+  for (size_t i = 0; i < windows.size(); ++i)
+    if (!SameText(parts[i], windows[i]))
+      return;
+  std::string& system = parts[windows.size()];
+  if (!SameText(system, "System32"))
+    return;
+  if (Exempt(std::vector<std::string>(parts.begin() + static_cast<long>(windows.size()) + 1,
+                                      parts.end())))
+    return;
+  system = "SysWOW64";
+}
+
+Node* Find(const std::string& path) {
+  auto it = fs().nodes.find(Lower(path));
+  return it == fs().nodes.end() ? nullptr : &it->second;
+}
+
+std::string Parent(const std::string& path) {
+  const size_t slash = path.rfind('\\');
+  return slash == std::string::npos ? "" : path.substr(0, slash);
+}
+
+std::string Name(const std::string& path) {
+  return path.substr(path.rfind('\\') + 1);
+}
+
+bool IsRoot(const std::string& path) {
+  return path.find('\\') == std::string::npos;
+}
+
+bool DirectoryExists(const std::string& path) {
+  const Node* node = Find(path);
+  return node && node->directory;
+}
+
+void MakeDirectories(const std::string& path) {
+  std::string built;
+  for (const std::string& part : Components(path)) {
+    built += (built.empty() ? "" : "\\") + part;
+    Node& node = fs().nodes[Lower(built)];
+    if (node.path.empty()) {
+      node.path = built;
+      node.directory = true;
+    }
+  }
+}
+
+// Nodes below a directory (not the directory itself).
+std::vector<std::string> Below(const std::string& path) {
+  std::vector<std::string> keys;
+  const std::string prefix = Lower(path) + "\\";
+  for (const auto& [key, node] : fs().nodes)
+    if (key.compare(0, prefix.size(), prefix) == 0)
+      keys.push_back(key);
+  return keys;
+}
+
+std::vector<const Node*> Children(const std::string& path) {
+  std::vector<const Node*> children;
+  for (const std::string& key : Below(path))
+    if (Parent(key) == Lower(path))
+      children.push_back(&fs().nodes[key]);
+  // NTFS lists names in upper-case order.
+  std::sort(children.begin(), children.end(), [](const Node* a, const Node* b) {
+    std::string x = Name(a->path), y = Name(b->path);
+    for (char& c : x)
+      c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    for (char& c : y)
+      c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return x < y;
+  });
+  return children;
+}
+
+// The full path that the agent's argument names, with the error Windows gives for an
+// unusable one (0 when it is usable).
+DWORD Resolve(const char* path, std::string& full) {
+  if (!path || !*path)
+    return ERROR_PATH_NOT_FOUND;
+  if (strlen(path) >= MAX_PATH)  // the ANSI calls convert into a MAX_PATH buffer
+    return kFilenameExcedRange;
+  std::vector<std::string> parts = Absolute(path);
+  Redirect(parts);
+  full = Join(parts);
+  return 0;
+}
+
+// The error for a path that names nothing: the file or the directory is missing.
+DWORD Missing(const std::string& full) {
+  return DirectoryExists(Parent(full)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
+// Resolves a path that must name an existing node.
+DWORD Existing(const char* path, std::string& full, Node*& node) {
+  if (const DWORD error = Resolve(path, full))
+    return error;
+  node = Find(full);
+  return node ? 0 : Missing(full);
+}
+
+// Resolves a path whose directory must exist.
+DWORD Creatable(const char* path, std::string& full) {
+  if (const DWORD error = Resolve(path, full))
+    return error;
+  if (IsRoot(full))
+    return ERROR_ACCESS_DENIED;
+  return DirectoryExists(Parent(full)) ? 0 : ERROR_PATH_NOT_FOUND;
+}
+
+BOOL Failed(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+DWORD CopyInto(const Node& source, const std::string& destination, bool failIfExists) {
+  if (source.directory)
+    return ERROR_ACCESS_DENIED;
+  Node* target = Find(destination);
+  if (target == &source)
+    return ERROR_SHARING_VIOLATION;
+  if (target && failIfExists)
+    return ERROR_FILE_EXISTS;
+  if (target && (target->directory || (target->attributes & FILE_ATTRIBUTE_READONLY)))
+    return ERROR_ACCESS_DENIED;
+  if (target && target->inUse)
+    return ERROR_SHARING_VIOLATION;
+  Node copy = source;
+  copy.path = target ? target->path : destination;
+  copy.attributes |= FILE_ATTRIBUTE_ARCHIVE;
+  copy.inUse = false;
+  fs().nodes[Lower(destination)] = copy;
+  return 0;
+}
+
+// Renames a node and everything below it.
+void Rename(const std::string& from, const std::string& to) {
+  std::vector<std::string> keys = Below(from);
+  keys.push_back(Lower(from));
+  for (const std::string& key : keys) {
+    Node node = fs().nodes[key];
+    fs().nodes.erase(key);
+    node.path = to + node.path.substr(from.size());
+    fs().nodes[Lower(node.path)] = node;
+  }
+}
+
+bool Matches(const char* pattern, const char* name) {
+  if (!*pattern)
+    return !*name;
+  if (*pattern == '*')
+    return Matches(pattern + 1, name) || (*name && Matches(pattern, name + 1));
+  if (!*name)
+    return false;
+  const bool same = *pattern == '?' || tolower(static_cast<unsigned char>(*pattern)) ==
+                                           tolower(static_cast<unsigned char>(*name));
+  return same && Matches(pattern + 1, name + 1);
+}
+
+void FillFindData(WIN32_FIND_DATAA* data, const std::string& name, const Node& node) {
+  memset(data, 0, sizeof *data);
+  data->dwFileAttributes = node.directory
+                               ? FILE_ATTRIBUTE_DIRECTORY | node.attributes
+                               : (node.attributes ? node.attributes : FILE_ATTRIBUTE_NORMAL);
+  data->nFileSizeLow = static_cast<DWORD>(node.contents.size());
+  strncpy(data->cFileName, name.c_str(), MAX_PATH - 1);
+}
+
+// The first entry of a directory that the pattern names; false when there is none.
+bool FirstMatch(const std::string& directory, const std::string& pattern, WIN32_FIND_DATAA* data) {
+  const std::string glob = pattern == "*.*" ? "*" : pattern;  // "*.*" means every name
+  if (!IsRoot(directory))
+    for (const char* dots : {".", ".."})
+      if (Matches(glob.c_str(), dots)) {
+        FillFindData(data, dots, *Find(directory));
+        return true;
+      }
+  for (const Node* child : Children(directory))
+    if (Matches(glob.c_str(), Name(child->path).c_str())) {
+      FillFindData(data, Name(child->path), *child);
+      return true;
+    }
+  return false;
+}
+
+}  // namespace
 
 namespace sim::detail {
-void ResetFiles() {}
+void ResetFiles() {
+  fs() = FileSystem{};
+  sim::files::AddDirectory("C:\\Windows\\System32");
+  sim::files::AddDirectory("C:\\Windows\\SysWOW64");
+}
 }  // namespace sim::detail
+
+namespace sim::files {
+
+void AddFile(const std::string& path, const std::string& contents, DWORD attributes) {
+  const std::string full = Join(Absolute(path));
+  MakeDirectories(Parent(full));
+  Node node;
+  node.path = full;
+  node.contents = contents;
+  node.attributes = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
+  fs().nodes[Lower(full)] = node;
+}
+
+void AddDirectory(const std::string& path) {
+  MakeDirectories(Join(Absolute(path)));
+}
+
+void Remove(const std::string& path) {
+  const std::string full = Join(Absolute(path));
+  for (const std::string& key : Below(full))
+    fs().nodes.erase(key);
+  fs().nodes.erase(Lower(full));
+}
+
+bool Exists(const std::string& path) {
+  return Find(Join(Absolute(path))) != nullptr;
+}
+
+bool IsDirectory(const std::string& path) {
+  return DirectoryExists(Join(Absolute(path)));
+}
+
+std::optional<std::string> Contents(const std::string& path) {
+  const Node* node = Find(Join(Absolute(path)));
+  if (!node || node->directory)
+    return std::nullopt;
+  return node->contents;
+}
+
+DWORD Attributes(const std::string& path) {
+  const Node* node = Find(Join(Absolute(path)));
+  if (!node)
+    return INVALID_FILE_ATTRIBUTES;
+  if (node->directory)
+    return FILE_ATTRIBUTE_DIRECTORY | node->attributes;
+  return node->attributes ? node->attributes : FILE_ATTRIBUTE_NORMAL;
+}
+
+void SetInUse(const std::string& path, bool inUse) {
+  if (Node* node = Find(Join(Absolute(path))))
+    node->inUse = inUse;
+}
+
+std::vector<std::string> List(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const Node* child : Children(Join(Absolute(directory))))
+    names.push_back(Name(child->path));
+  return names;
+}
+
+std::vector<std::string> PendingDeletions() {
+  return fs().pendingDeletions;
+}
+
+}  // namespace sim::files
+
+using namespace sim::detail;
+
+extern "C" {
+
+BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists) {
+  const Hit hit = Enter("CopyFileA", {Str(existing), Str(target), Num(failIfExists)});
+  if (hit.fired)
+    return static_cast<BOOL>(hit.result);
+  std::string from, to;
+  Node* source = nullptr;
+  if (const DWORD error = Existing(existing, from, source))
+    return Failed(error);
+  if (const DWORD error = Creatable(target, to))
+    return Failed(error);
+  if (const DWORD error = CopyInto(*source, to, failIfExists != FALSE))
+    return Failed(error);
+  return TRUE;
+}
+
+BOOL WINAPI MoveFileA(LPCSTR existing, LPCSTR target) {
+  const Hit hit = Enter("MoveFileA", {Str(existing), Str(target)});
+  if (hit.fired)
+    return static_cast<BOOL>(hit.result);
+  std::string from, to;
+  Node* source = nullptr;
+  if (const DWORD error = Existing(existing, from, source))
+    return Failed(error);
+  if (IsRoot(from))
+    return Failed(ERROR_ACCESS_DENIED);
+  if (const DWORD error = Creatable(target, to))
+    return Failed(error);
+  if (Find(to) && Find(to) != source)  // MoveFileA never replaces a file
+    return Failed(ERROR_ALREADY_EXISTS);
+  if (Lower(to).compare(0, Lower(from).size() + 1, Lower(from) + "\\") == 0)
+    return Failed(ERROR_SHARING_VIOLATION);  // into its own subtree
+  // Another volume means copy and delete, which an in-use file or a directory does not allow.
+  if (!SameText(to.substr(0, 2), from.substr(0, 2)) && (source->directory || source->inUse))
+    return Failed(source->directory ? 17 /* ERROR_NOT_SAME_DEVICE */ : ERROR_ACCESS_DENIED);
+  Rename(from, to);
+  return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR path) {
+  const Hit hit = Enter("DeleteFileA", {Str(path)});
+  if (hit.fired)
+    return static_cast<BOOL>(hit.result);
+  std::string full;
+  Node* node = nullptr;
+  if (const DWORD error = Existing(path, full, node))
+    return Failed(error);
+  if (node->directory || (node->attributes & FILE_ATTRIBUTE_READONLY) || node->inUse)
+    return Failed(ERROR_ACCESS_DENIED);
+  fs().nodes.erase(Lower(full));
+  return TRUE;
+}
+
+// Only the deletion at restart is modelled: the agent never moves a file with this call.
+BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
+  const Hit hit = Enter("MoveFileExA", {Str(existing), Str(target), Hex(flags)});
+  if (hit.fired)
+    return static_cast<BOOL>(hit.result);
+  if (!(flags & MOVEFILE_DELAY_UNTIL_REBOOT) || target) {
+    Misuse("MoveFileExA is simulated only for a deletion at restart");
+    return Failed(ERROR_INVALID_PARAMETER);
+  }
+  std::string full;
+  if (const DWORD error = Resolve(existing, full))
+    return Failed(error);
+  // Windows records the name under HKLM\...\Session Manager without looking at the file.
+  if (!sim::settings().administrator)
+    return Failed(ERROR_ACCESS_DENIED);
+  fs().pendingDeletions.push_back(full);
+  return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR path) {
+  const Hit hit = Enter("GetFileAttributesA", {Str(path)});
+  if (hit.fired)
+    return static_cast<DWORD>(hit.result);
+  std::string full;
+  Node* node = nullptr;
+  if (const DWORD error = Existing(path, full, node)) {
+    SetLastError(error);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return sim::files::Attributes(full);
+}
+
+BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
+  const Hit hit = Enter("SetFileAttributesA", {Str(path), Hex(attributes)});
+  if (hit.fired)
+    return static_cast<BOOL>(hit.result);
+  std::string full;
+  Node* node = nullptr;
+  if (const DWORD error = Existing(path, full, node))
+    return Failed(error);
+  // FILE_ATTRIBUTE_NORMAL only means "none of the others"; it is never stored.
+  node->attributes = attributes & kSettableAttributes;
+  return TRUE;
+}
+
+HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
+  const Hit hit = Enter("FindFirstFileA", {Str(pattern)});
+  if (hit.fired)
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(hit.result));
+  std::string full;
+  if (const DWORD error = Resolve(pattern, full)) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  }
+  const std::string last(pattern + std::string(pattern).find_last_of("\\/:") + 1);
+  if (last.empty() || IsRoot(full)) {  // "C:\dir\" and "C:\" name no entry
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!DirectoryExists(Parent(full))) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!data || !FirstMatch(Parent(full), Name(full), data)) {
+    SetLastError(data ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  const uintptr_t id = fs().nextSearch++;
+  fs().searches.insert(id);
+  Acquire("find handle");
+  return reinterpret_cast<HANDLE>(id);
+}
+
+BOOL WINAPI FindClose(HANDLE search) {
+  const Hit hit = Enter("FindClose", {Hex(reinterpret_cast<uintptr_t>(search))});
+  if (hit.fired)
+    return static_cast<BOOL>(hit.result);
+  if (!fs().searches.erase(reinterpret_cast<uintptr_t>(search))) {
+    Misuse("FindClose of a handle that is not an open search");
+    return Failed(ERROR_INVALID_HANDLE);
+  }
+  Release("find handle");
+  return TRUE;
+}
+
+UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+  const Hit hit = Enter("GetWindowsDirectoryA", {Num(size)});
+  if (hit.fired)
+    return static_cast<UINT>(hit.result);
+  const std::string& directory = sim::settings().windowsDirectory;
+  const UINT length = static_cast<UINT>(directory.size());
+  if (!buffer || size <= length)  // too small: the size needed, terminator included
+    return length + 1;
+  memcpy(buffer, directory.c_str(), length + 1);
+  return length;
+}
+
+}  // extern "C"

@@ -1,17 +1,55 @@
-// Simulated winspool: driver directories per environment.
+// Simulated winspool: driver directories, the Local Port monitor, drivers per environment,
+// printers, the default printer and printer handles.
+#include "files.h"
 #include "internal.h"
 #include "spooler.h"
 
 #include <winspool.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
 namespace {
 
+using sim::detail::Lower;
+using sim::detail::SameText;
+
+constexpr DWORD kInvalidLevel = 124;            // ERROR_INVALID_LEVEL
+constexpr DWORD kUnknownPrintProcessor = 1798;  // ERROR_UNKNOWN_PRINTPROCESSOR
+constexpr DWORD kInvalidDatatype = 1804;        // ERROR_INVALID_DATATYPE
+constexpr DWORD kNullReference = 1780;          // RPC_X_NULL_REF_POINTER
+constexpr DWORD kPrinterAccessUse = 0x8;        // PRINTER_ACCESS_USE
+constexpr DWORD kServerAccessEnumerate = 0x2;   // SERVER_ACCESS_ENUMERATE
+constexpr DWORD kAdministrativeRights =
+    DELETE | WRITE_DAC | WRITE_OWNER | SERVER_ACCESS_ADMINISTER | 0x4;  // PRINTER_ACCESS_ADMINISTER
+
+// A 32-bit process's own environment, also on 64-bit Windows.
+constexpr const char* kOwnEnvironment = "Windows NT x86";
+
+struct PrinterEntry {
+  sim::spooler::Printer info;
+  std::string processor = "WinPrint";
+  std::string datatype = "RAW";
+  bool withoutNames = false;
+};
+
+enum class HandleKind { Server, Printer, Monitor };
+
+struct Handle {
+  HandleKind kind;
+  std::string name;
+  DWORD access = 0;
+};
+
 struct Spooler {
   std::map<std::string, std::string> driverDirectories;  // by lower-case environment
+  std::vector<std::string> ports;
+  std::vector<sim::spooler::Driver> drivers;
+  std::vector<PrinterEntry> printers;
   std::string defaultPrinter;
+  std::map<uintptr_t, Handle> handles;
+  uintptr_t nextHandle = 0x9000;
 };
 
 Spooler& spoolerState() {
@@ -19,8 +57,250 @@ Spooler& spoolerState() {
   return instance;
 }
 
-// A 32-bit process's own environment, also on 64-bit Windows.
-constexpr const char* kOwnEnvironment = "Windows NT x86";
+// The spooler itself runs natively: on 64-bit Windows its printers use x64 drivers.
+std::string NativeEnvironment() {
+  return sim::settings().wow64 ? "Windows x64" : "Windows NT x86";
+}
+
+std::vector<std::string>::iterator FindPort(const std::string& name) {
+  auto& ports = spoolerState().ports;
+  return std::find_if(ports.begin(), ports.end(),
+                      [&](const std::string& port) { return SameText(port, name); });
+}
+
+std::vector<sim::spooler::Driver>::iterator FindDriver(const std::string& name,
+                                                       const std::string& environment) {
+  auto& drivers = spoolerState().drivers;
+  return std::find_if(drivers.begin(), drivers.end(), [&](const sim::spooler::Driver& driver) {
+    return SameText(driver.name, name) && SameText(driver.environment, environment);
+  });
+}
+
+std::vector<PrinterEntry>::iterator FindPrinter(const std::string& name) {
+  auto& printers = spoolerState().printers;
+  return std::find_if(printers.begin(), printers.end(),
+                      [&](const PrinterEntry& entry) { return SameText(entry.info.name, name); });
+}
+
+bool DriverInUse(const std::string& name) {
+  const auto& printers = spoolerState().printers;
+  return std::any_of(printers.begin(), printers.end(),
+                     [&](const PrinterEntry& entry) { return SameText(entry.info.driver, name); });
+}
+
+Handle* HandleOf(HANDLE handle) {
+  auto it = spoolerState().handles.find(reinterpret_cast<uintptr_t>(handle));
+  return it == spoolerState().handles.end() ? nullptr : &it->second;
+}
+
+HANDLE NewHandle(HandleKind kind, const std::string& name, DWORD access) {
+  const uintptr_t id = spoolerState().nextHandle++;
+  spoolerState().handles[id] = Handle{kind, name, access};
+  sim::detail::Acquire("printer handle");
+  return reinterpret_cast<HANDLE>(id);
+}
+
+BOOL Failed(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+// ",XcvMonitor Local Port" names the monitor's configuration interface; Windows also takes
+// blanks after the comma.
+bool IsLocalPortMonitor(const std::string& name) {
+  if (name.empty() || name[0] != ',')
+    return false;
+  const size_t start = name.find_first_not_of(' ', 1);
+  const std::string keyword = "XcvMonitor ";
+  if (start == std::string::npos || name.compare(start, keyword.size(), keyword) != 0)
+    return false;
+  return SameText(name.substr(start + keyword.size()), "Local Port");
+}
+
+// The port name as the monitor receives it: only cbInputData bytes cross to the spooler, so a
+// name whose terminator lies beyond them is no name.
+bool PortNameFrom(const BYTE* input, DWORD size, std::string& name) {
+  name.clear();
+  if (!input)
+    return false;
+  for (DWORD offset = 0; offset + 1 < size; offset += 2) {
+    WCHAR unit;
+    memcpy(&unit, input + offset, sizeof unit);
+    if (unit == 0)
+      return !name.empty();
+    name += unit < 0x80 ? static_cast<char>(unit) : '?';
+  }
+  return false;
+}
+
+std::string InputText(const BYTE* input, DWORD size) {
+  std::string name;
+  PortNameFrom(input, size, name);
+  return name;
+}
+
+DWORD MonitorRequest(const Handle& monitor, const std::string& request, const BYTE* input,
+                     DWORD size) {
+  const bool isAdd = request == "AddPort";
+  if (!isAdd && request != "DeletePort")
+    return ERROR_INVALID_PARAMETER;
+  if (!(monitor.access & SERVER_ACCESS_ADMINISTER))
+    return ERROR_ACCESS_DENIED;
+  std::string port;
+  if (!PortNameFrom(input, size, port))
+    return ERROR_INVALID_PARAMETER;
+  const auto found = FindPort(port);
+  const bool exists = found != spoolerState().ports.end();
+  if (isAdd) {
+    if (exists)
+      return ERROR_ALREADY_EXISTS;
+    spoolerState().ports.push_back(port);
+  } else {
+    if (!exists)
+      return ERROR_FILE_NOT_FOUND;
+    spoolerState().ports.erase(found);
+  }
+  return ERROR_SUCCESS;
+}
+
+// A multi-string: its entries joined by ";", "NULL" for none. Reads up to the empty entry, as
+// the spooler does.
+std::vector<std::string> MultiString(const char* list) {
+  std::vector<std::string> entries;
+  for (const char* entry = list; entry && *entry; entry += strlen(entry) + 1)
+    entries.push_back(entry);
+  return entries;
+}
+
+std::string MultiText(const char* list) {
+  if (!list)
+    return "NULL";
+  std::string text = "[";
+  for (const std::string& entry : MultiString(list))
+    text += (text.size() > 1 ? ";" : "") + entry;
+  return text + "]";
+}
+
+// The files a level-3 record names, all of which must be in the driver directory.
+std::vector<std::string> DriverFiles(const DRIVER_INFO_3A& record) {
+  std::vector<std::string> files = {record.pDriverPath, record.pDataFile, record.pConfigFile};
+  if (record.pHelpFile && *record.pHelpFile)
+    files.push_back(record.pHelpFile);
+  for (const std::string& dependent : MultiString(record.pDependentFiles))
+    files.push_back(dependent);
+  return files;
+}
+
+std::string FileName(const std::string& path) {
+  return path.substr(path.find_last_of('\\') + 1);
+}
+
+// A bare name lies in the driver directory; the spooler also takes a full path.
+std::string SourceOf(const std::string& file, const std::string& directory) {
+  return file.find('\\') == std::string::npos ? directory + "\\" + file : file;
+}
+
+// The spooler places a new driver's files in the version directory, replacing older copies.
+DWORD InstallDriverFiles(const DRIVER_INFO_3A& record, const std::string& directory) {
+  const std::vector<std::string> files = DriverFiles(record);
+  for (const std::string& file : files)
+    if (!sim::files::Contents(SourceOf(file, directory)))
+      return ERROR_FILE_NOT_FOUND;
+  for (const std::string& file : files) {
+    const std::string source = SourceOf(file, directory);
+    const std::string target = directory + "\\3\\" + FileName(file);
+    sim::files::AddFile(target, *sim::files::Contents(source), sim::files::Attributes(source));
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD AddDriverRecord(const DRIVER_INFO_3A& record) {
+  if (!sim::settings().administrator)
+    return ERROR_ACCESS_DENIED;
+  if (!record.pName || !*record.pName || !record.pDriverPath || !record.pDataFile ||
+      !record.pConfigFile)
+    return ERROR_INVALID_PARAMETER;
+  const std::string environment = record.pEnvironment ? record.pEnvironment : kOwnEnvironment;
+  const std::string directory = sim::spooler::DriverDirectory(environment);
+  if (directory.empty())
+    return ERROR_INVALID_ENVIRONMENT;
+  if (const DWORD error = InstallDriverFiles(record, directory))
+    return error;
+  auto existing = FindDriver(record.pName, environment);
+  if (existing != spoolerState().drivers.end())
+    spoolerState().drivers.erase(existing);  // a driver added again is replaced
+  spoolerState().drivers.push_back(
+      sim::spooler::Driver{record.pName, environment, 3, FileName(record.pDriverPath),
+                           FileName(record.pDataFile), FileName(record.pConfigFile)});
+  return ERROR_SUCCESS;
+}
+
+bool KnownDatatype(const char* datatype) {
+  if (!datatype)
+    return true;
+  for (const char* known : {"RAW", "RAW [FF appended]", "RAW [FF auto]", "NT EMF 1.008", "TEXT"})
+    if (SameText(datatype, known))
+      return true;
+  return false;
+}
+
+DWORD AddPrinterRecord(const PRINTER_INFO_2A& record) {
+  if (!sim::settings().administrator)
+    return ERROR_ACCESS_DENIED;
+  if (!record.pPrinterName || !*record.pPrinterName || strchr(record.pPrinterName, ',') ||
+      strchr(record.pPrinterName, '\\'))
+    return ERROR_INVALID_PRINTER_NAME;
+  if (!record.pPortName || !record.pDriverName || !record.pPrintProcessor)
+    return ERROR_INVALID_PARAMETER;
+  if (FindPrinter(record.pPrinterName) != spoolerState().printers.end())
+    return ERROR_PRINTER_ALREADY_EXISTS;
+  if (FindPort(record.pPortName) == spoolerState().ports.end())
+    return ERROR_UNKNOWN_PORT;
+  if (FindDriver(record.pDriverName, NativeEnvironment()) == spoolerState().drivers.end())
+    return ERROR_UNKNOWN_PRINTER_DRIVER;
+  if (!SameText(record.pPrintProcessor, "WinPrint"))
+    return kUnknownPrintProcessor;
+  if (!KnownDatatype(record.pDatatype))
+    return kInvalidDatatype;
+  PrinterEntry entry;
+  entry.info = {record.pPrinterName, record.pPortName, record.pDriverName};
+  entry.processor = record.pPrintProcessor;
+  entry.datatype = record.pDatatype ? record.pDatatype : "RAW";
+  spoolerState().printers.push_back(entry);
+  return ERROR_SUCCESS;
+}
+
+// Level-2 records at the start of the block, their strings packed from its end, as Windows
+// lays them out.
+DWORD RecordBytes(const PrinterEntry& entry) {
+  DWORD bytes = sizeof(PRINTER_INFO_2A);
+  const std::string* texts[] = {&entry.info.name, &entry.info.port, &entry.info.driver,
+                                &entry.processor, &entry.datatype};
+  for (size_t i = 0; i < 5; ++i)
+    if (!(entry.withoutNames && (i == 0 || i == 2)))
+      bytes += static_cast<DWORD>(texts[i]->size() + 1);
+  return bytes + 4;  // comment, location, separator file and parameters: each ""
+}
+
+char* Pack(BYTE*& end, const std::string& text) {
+  end -= text.size() + 1;
+  memcpy(end, text.c_str(), text.size() + 1);
+  return reinterpret_cast<char*>(end);
+}
+
+void WriteRecord(const PrinterEntry& entry, PRINTER_INFO_2A& record, BYTE*& end) {
+  memset(&record, 0, sizeof record);
+  record.pPrinterName = entry.withoutNames ? nullptr : Pack(end, entry.info.name);
+  record.pPortName = Pack(end, entry.info.port);
+  record.pDriverName = entry.withoutNames ? nullptr : Pack(end, entry.info.driver);
+  record.pComment = Pack(end, "");
+  record.pLocation = Pack(end, "");
+  record.pSepFile = Pack(end, "");
+  record.pPrintProcessor = Pack(end, entry.processor);
+  record.pDatatype = Pack(end, entry.datatype);
+  record.pParameters = Pack(end, "");
+  record.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+}
 
 }  // namespace
 
@@ -30,6 +310,7 @@ void ResetSpooler() {
   sim::spooler::SetDriverDirectory("Windows NT x86",
                                    "C:\\Windows\\system32\\spool\\drivers\\w32x86");
   sim::spooler::SetDriverDirectory("Windows x64", "C:\\Windows\\system32\\spool\\drivers\\x64");
+  spoolerState().ports = {"LPT1:", "FILE:"};
 }
 }  // namespace sim::detail
 
@@ -37,6 +318,8 @@ namespace sim::spooler {
 
 void SetDriverDirectory(const std::string& environment, const std::string& directory) {
   spoolerState().driverDirectories[detail::Lower(environment)] = directory;
+  if (!directory.empty() && directory.size() < MAX_PATH)
+    files::AddDirectory(directory + "\\3");
 }
 
 std::string DriverDirectory(const std::string& environment) {
@@ -44,9 +327,91 @@ std::string DriverDirectory(const std::string& environment) {
   return it == spoolerState().driverDirectories.end() ? "" : it->second;
 }
 
+void AddPort(const std::string& name) {
+  if (!HasPort(name))
+    spoolerState().ports.push_back(name);
+}
+
+bool HasPort(const std::string& name) {
+  return FindPort(name) != spoolerState().ports.end();
+}
+
+std::vector<std::string> Ports() {
+  return spoolerState().ports;
+}
+
+void AddDriver(const std::string& name, const std::string& environment) {
+  if (!HasDriver(name, environment))
+    spoolerState().drivers.push_back(Driver{name, environment, 3, "", "", ""});
+}
+
+bool HasDriver(const std::string& name, const std::string& environment) {
+  return FindDriver(name, environment) != spoolerState().drivers.end();
+}
+
+std::vector<Driver> Drivers() {
+  return spoolerState().drivers;
+}
+
+void AddPrinter(const std::string& name, const std::string& port, const std::string& driver) {
+  PrinterEntry entry;
+  entry.info = {name, port, driver};
+  spoolerState().printers.push_back(entry);
+}
+
+bool HasPrinter(const std::string& name) {
+  return FindPrinter(name) != spoolerState().printers.end();
+}
+
+std::vector<Printer> Printers() {
+  std::vector<Printer> printers;
+  for (const PrinterEntry& entry : spoolerState().printers)
+    printers.push_back(entry.info);
+  return printers;
+}
+
+void ReportWithoutNames(const std::string& printer) {
+  auto found = FindPrinter(printer);
+  if (found != spoolerState().printers.end())
+    found->withoutNames = true;
+}
+
+std::string DefaultPrinter() {
+  return spoolerState().defaultPrinter;
+}
+
+void SetDefault(const std::string& printer) {
+  spoolerState().defaultPrinter = printer;
+}
+
 }  // namespace sim::spooler
 
 using namespace sim::detail;
+
+namespace {
+
+// The call log shows the records field by field, so that tests see "" apart from NULL.
+Hit EnterAddPrinterDriver(LPSTR server, DWORD level, const DRIVER_INFO_3A* record) {
+  if (!record)
+    return Enter("AddPrinterDriverA", {Str(server), Num(level)});
+  return Enter(
+      "AddPrinterDriverA",
+      {Str(server), Num(level), Num(record->cVersion), Str(record->pName),
+       Str(record->pEnvironment), Str(record->pDriverPath), Str(record->pDataFile),
+       Str(record->pConfigFile), Str(record->pHelpFile), MultiText(record->pDependentFiles),
+       Str(record->pMonitorName), Str(record->pDefaultDataType)});
+}
+
+Hit EnterAddPrinter(LPSTR server, DWORD level, const PRINTER_INFO_2A* record) {
+  if (!record)
+    return Enter("AddPrinterA", {Str(server), Num(level)});
+  return Enter("AddPrinterA",
+               {Str(server), Num(level), Str(record->pServerName), Str(record->pPrinterName),
+                Str(record->pShareName), Str(record->pPortName), Str(record->pDriverName),
+                Str(record->pPrintProcessor), Str(record->pDatatype), Hex(record->Attributes)});
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -56,24 +421,174 @@ BOOL WINAPI GetPrinterDriverDirectoryA(LPSTR server, LPSTR environment, DWORD le
       Enter("GetPrinterDriverDirectoryA", {Str(server), Str(environment), Num(level), Num(size)});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
-  if (level != 1) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (level != 1)
+    return Failed(kInvalidLevel);
   const std::string directory =
       sim::spooler::DriverDirectory(environment ? environment : kOwnEnvironment);
-  if (directory.empty()) {
-    SetLastError(ERROR_INVALID_ENVIRONMENT);
-    return FALSE;
-  }
+  if (directory.empty())
+    return Failed(ERROR_INVALID_ENVIRONMENT);
   const DWORD bytes = static_cast<DWORD>(directory.size() + 1);
   if (needed)
     *needed = bytes;
-  if (!buffer || size < bytes) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return FALSE;
-  }
+  if (!buffer || size < bytes)
+    return Failed(ERROR_INSUFFICIENT_BUFFER);
   std::memcpy(buffer, directory.c_str(), bytes);
+  return TRUE;
+}
+
+BOOL WINAPI OpenPrinterA(LPSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSA defaults) {
+  const Hit hit =
+      Enter("OpenPrinterA", {Str(name), defaults ? Hex(defaults->DesiredAccess) : "NULL"});
+  if (hit.fired)
+    return static_cast<BOOL>(hit.result);
+  if (!handle)
+    return Failed(ERROR_INVALID_PARAMETER);
+  *handle = nullptr;
+  const DWORD asked = defaults ? defaults->DesiredAccess : 0;
+  if ((asked & kAdministrativeRights) && !sim::settings().administrator)
+    return Failed(ERROR_ACCESS_DENIED);
+  if (!name) {
+    *handle = NewHandle(HandleKind::Server, "", asked ? asked : kServerAccessEnumerate);
+    return TRUE;
+  }
+  if (IsLocalPortMonitor(name)) {
+    *handle = NewHandle(HandleKind::Monitor, "Local Port", asked);
+    return TRUE;
+  }
+  const auto printer = FindPrinter(name);
+  if (printer == spoolerState().printers.end())
+    return Failed(ERROR_INVALID_PRINTER_NAME);
+  *handle = NewHandle(HandleKind::Printer, printer->info.name, asked ? asked : kPrinterAccessUse);
+  return TRUE;
+}
+
+BOOL WINAPI ClosePrinter(HANDLE handle) {
+  const Hit hit = Enter("ClosePrinter", {Hex(reinterpret_cast<uintptr_t>(handle))});
+  if (hit.fired)
+    return static_cast<BOOL>(hit.result);
+  if (!spoolerState().handles.erase(reinterpret_cast<uintptr_t>(handle))) {
+    Misuse("ClosePrinter of a handle that is not open");
+    return Failed(ERROR_INVALID_HANDLE);
+  }
+  Release("printer handle");
+  return TRUE;
+}
+
+BOOL WINAPI XcvDataW(HANDLE handle, PCWSTR dataName, PBYTE input, DWORD inputSize, PBYTE,
+                     DWORD outputSize, PDWORD outputNeeded, PDWORD status) {
+  const Hit hit = Enter(
+      "XcvDataW", {Str(dataName), InputText(input, inputSize), Num(inputSize), Num(outputSize)});
+  if (hit.fired) {
+    if (hit.status && status)
+      *status = *hit.status;
+    return static_cast<BOOL>(hit.result);
+  }
+  const Handle* monitor = HandleOf(handle);
+  if (!monitor || monitor->kind != HandleKind::Monitor)
+    return Failed(ERROR_INVALID_HANDLE);
+  if (!status || !dataName)
+    return Failed(ERROR_INVALID_PARAMETER);
+  if (outputNeeded)
+    *outputNeeded = 0;
+  *status = MonitorRequest(*monitor, Str(dataName), input, inputSize);
+  return TRUE;
+}
+
+BOOL WINAPI AddPrinterDriverA(LPSTR server, DWORD level, LPBYTE info) {
+  const auto* record = reinterpret_cast<const DRIVER_INFO_3A*>(info);
+  const bool readable = level == 3 && record;
+  const Hit hit = EnterAddPrinterDriver(server, level, readable ? record : nullptr);
+  if (hit.fired)
+    return static_cast<BOOL>(hit.result);
+  if (!readable)
+    return Failed(record ? kInvalidLevel : ERROR_INVALID_PARAMETER);
+  if (const DWORD error = AddDriverRecord(*record))
+    return Failed(error);
+  return TRUE;
+}
+
+HANDLE WINAPI AddPrinterA(LPSTR server, DWORD level, LPBYTE info) {
+  const auto* record = reinterpret_cast<const PRINTER_INFO_2A*>(info);
+  const bool readable = level == 2 && record;
+  const Hit hit = EnterAddPrinter(server, level, readable ? record : nullptr);
+  if (hit.fired)
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(hit.result));
+  if (!readable) {
+    SetLastError(record ? kInvalidLevel : ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (const DWORD error = AddPrinterRecord(*record)) {
+    SetLastError(error);
+    return nullptr;
+  }
+  return NewHandle(HandleKind::Printer, record->pPrinterName, PRINTER_ALL_ACCESS);
+}
+
+BOOL WINAPI EnumPrintersA(DWORD flags, LPSTR name, DWORD level, LPBYTE block, DWORD size,
+                          LPDWORD needed, LPDWORD returned) {
+  const Hit hit = Enter("EnumPrintersA", {Hex(flags), Str(name), Num(level), Num(size)});
+  if (hit.fired)
+    return static_cast<BOOL>(hit.result);
+  if (!needed || !returned)
+    return Failed(kNullReference);
+  *returned = 0;
+  if (level != 2)
+    return Failed(kInvalidLevel);
+  const auto& printers = spoolerState().printers;
+  DWORD bytes = 0;
+  if (flags & PRINTER_ENUM_LOCAL)
+    for (const PrinterEntry& entry : printers)
+      bytes += RecordBytes(entry);
+  *needed = bytes;
+  if (bytes > size || (bytes && !block))
+    return Failed(ERROR_INSUFFICIENT_BUFFER);
+  if (!bytes)
+    return TRUE;
+  auto* records = reinterpret_cast<PRINTER_INFO_2A*>(block);
+  BYTE* end = block + size;
+  for (size_t i = 0; i < printers.size(); ++i)
+    WriteRecord(printers[i], records[i], end);
+  *returned = static_cast<DWORD>(printers.size());
+  return TRUE;
+}
+
+BOOL WINAPI DeletePrinter(HANDLE handle) {
+  const Hit hit = Enter("DeletePrinter", {Hex(reinterpret_cast<uintptr_t>(handle))});
+  if (hit.fired)
+    return static_cast<BOOL>(hit.result);
+  const Handle* printer = HandleOf(handle);
+  if (!printer || printer->kind != HandleKind::Printer)
+    return Failed(ERROR_INVALID_HANDLE);
+  if (!(printer->access & DELETE))
+    return Failed(ERROR_ACCESS_DENIED);
+  const auto found = FindPrinter(printer->name);
+  if (found == spoolerState().printers.end())
+    return Failed(ERROR_INVALID_PRINTER_NAME);
+  if (SameText(spoolerState().defaultPrinter, printer->name))
+    spoolerState().defaultPrinter.clear();
+  spoolerState().printers.erase(found);
+  return TRUE;
+}
+
+BOOL WINAPI DeletePrinterDriverA(LPSTR server, LPSTR environment, LPSTR driver) {
+  const Hit hit = Enter("DeletePrinterDriverA", {Str(server), Str(environment), Str(driver)});
+  if (hit.fired)
+    return static_cast<BOOL>(hit.result);
+  if (!sim::settings().administrator)
+    return Failed(ERROR_ACCESS_DENIED);
+  if (!driver)
+    return Failed(ERROR_INVALID_PARAMETER);
+  // NULL is the environment of the calling program, never that of the spooler.
+  const std::string chosen = environment ? environment : kOwnEnvironment;
+  if (sim::spooler::DriverDirectory(chosen).empty())
+    return Failed(ERROR_INVALID_ENVIRONMENT);
+  const auto found = FindDriver(driver, chosen);
+  if (found == spoolerState().drivers.end())
+    return Failed(ERROR_UNKNOWN_PRINTER_DRIVER);
+  // Printers use the drivers of the spooler's own environment only.
+  if (SameText(chosen, NativeEnvironment()) && DriverInUse(driver))
+    return Failed(ERROR_PRINTER_DRIVER_IN_USE);
+  spoolerState().drivers.erase(found);
   return TRUE;
 }
 
@@ -81,20 +596,18 @@ BOOL WINAPI SimSetDefaultPrinterA(LPCSTR printer) {
   const Hit hit = Enter("SetDefaultPrinterA", {Str(printer)});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
-  spoolerState().defaultPrinter = printer ? printer : "";
-  return TRUE;
-}
-
-BOOL WINAPI XcvDataW(HANDLE, PCWSTR dataName, PBYTE, DWORD inputSize, PBYTE, DWORD outputSize,
-                     PDWORD, PDWORD status) {
-  const Hit hit = Enter("XcvDataW", {Str(dataName), Num(inputSize), Num(outputSize)});
-  if (hit.fired) {
-    if (hit.status && status)
-      *status = *hit.status;
-    return static_cast<BOOL>(hit.result);
+  const auto& printers = spoolerState().printers;
+  if (!printer || !*printer) {
+    // No name keeps the default, or makes the first printer the default when there is none.
+    if (spoolerState().defaultPrinter.empty() && !printers.empty())
+      spoolerState().defaultPrinter = printers.front().info.name;
+    return TRUE;
   }
-  SetLastError(ERROR_INVALID_HANDLE);
-  return FALSE;
+  const auto found = FindPrinter(printer);
+  if (found == printers.end())
+    return Failed(ERROR_INVALID_PRINTER_NAME);
+  spoolerState().defaultPrinter = found->info.name;
+  return TRUE;
 }
 
 }  // extern "C"

@@ -1,15 +1,73 @@
 // Seeding and inspecting the simulated print spooler.
+//
+// What the winspool calls model, as Windows behaves (where Wine 8 differs, the note says so):
+// - OpenPrinterA: NULL opens the local server; ",XcvMonitor Local Port" (also ", XcvMonitor ...")
+//   opens the Local Port monitor's configuration interface; any other name must be a printer
+//   (ERROR_INVALID_PRINTER_NAME). PRINTER_ALL_ACCESS and SERVER_ACCESS_ADMINISTER need an
+//   administrator. Every handle is in the ledger until ClosePrinter.
+// - XcvDataW works on a monitor handle only (ERROR_INVALID_HANDLE otherwise) and needs
+//   pdwStatus. The monitor reads the port name from the cbInputData bytes it is given.
+//   "AddPort": status 0, ERROR_ALREADY_EXISTS for a known port, ERROR_ACCESS_DENIED without
+//   SERVER_ACCESS_ADMINISTER; "DeletePort": status 0, ERROR_FILE_NOT_FOUND for a missing port.
+// - AddPrinterDriverA level 3: the driver, data and configuration files (and any help and
+//   dependent files) must be in the environment's driver directory (ERROR_FILE_NOT_FOUND); they
+//   are copied into its subdirectory "3". A NULL environment is the caller's own, "Windows NT
+//   x86". Adding a driver again replaces it. (Wine 8 registers the driver without the files.)
+// - AddPrinterA level 2: needs a known port (ERROR_UNKNOWN_PORT), a driver registered for the
+//   spooler's own environment, which is "Windows x64" on 64-bit Windows whatever the caller
+//   (ERROR_UNKNOWN_PRINTER_DRIVER), the "WinPrint" processor, and a new name
+//   (ERROR_PRINTER_ALREADY_EXISTS). (Wine 8 checks neither port nor name, and wants the driver
+//   for the caller's environment, failing a 32-bit caller on 64-bit Windows with 87.)
+// - EnumPrintersA level 2: records first, their strings packed at the end of the caller's block;
+//   a block that is too small fails with ERROR_INSUFFICIENT_BUFFER and the size needed. No
+//   printers: success with 0 bytes needed.
+// - DeletePrinter needs DELETE access; DeletePrinterDriverA (NULL environment = "Windows NT x86")
+//   fails with ERROR_UNKNOWN_PRINTER_DRIVER for an unknown driver and, for the spooler's own
+//   environment, with ERROR_PRINTER_DRIVER_IN_USE while a printer uses it (Wine 8 does not check).
+// - SetDefaultPrinterA (exported by "winspool.drv", looked up at run time) needs an existing
+//   printer (ERROR_INVALID_PRINTER_NAME).
 #pragma once
 
 #include "sim.h"
 
 #include <string>
+#include <vector>
 
 namespace sim::spooler {
 
 // The printer-driver directory the spooler reports for an environment ("Windows NT x86",
-// "Windows x64"); "" makes the environment unknown.
+// "Windows x64"); "" makes the environment unknown. The directory and its "3" are created.
 void SetDriverDirectory(const std::string& environment, const std::string& directory);
 std::string DriverDirectory(const std::string& environment);
+
+// Ports of the Local Port monitor; sim::Reset() leaves "LPT1:" and "FILE:".
+void AddPort(const std::string& name);
+bool HasPort(const std::string& name);
+std::vector<std::string> Ports();
+
+struct Driver {
+  std::string name;
+  std::string environment;
+  DWORD version = 3;
+  std::string driverPath, dataFile, configFile;  // as registered: bare names
+};
+// Registers a version-3 driver without looking at files.
+void AddDriver(const std::string& name, const std::string& environment = "Windows NT x86");
+bool HasDriver(const std::string& name, const std::string& environment = "Windows NT x86");
+std::vector<Driver> Drivers();
+
+struct Printer {
+  std::string name, port, driver;
+};
+// Adds a printer as given, without checking its port or driver.
+void AddPrinter(const std::string& name, const std::string& port, const std::string& driver);
+bool HasPrinter(const std::string& name);
+std::vector<Printer> Printers();  // in enumeration order: the order they were added
+// EnumPrintersA reports this printer with NULL pPrinterName and pDriverName, as a broken print
+// provider may.
+void ReportWithoutNames(const std::string& printer);
+
+std::string DefaultPrinter();  // "" when there is none
+void SetDefault(const std::string& printer);
 
 }  // namespace sim::spooler

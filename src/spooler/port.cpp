@@ -1,0 +1,109 @@
+// The printer port "TESSIX_TEMBRIN:", added to and removed from the spooler's Local Port monitor
+// through the monitor's configuration interface.
+#include "common/entry_point.h"
+#include "common/names.h"
+#include "spooler/spooler.h"
+
+#include <windows.h>
+#include <winspool.h>
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+// UTF-16 text built at compile time: the port interface is the one wide-character call we make,
+// and WCHAR differs between compilers (wchar_t or char16_t), so no L"" literal serves both.
+template <size_t N>
+struct WideText {
+  WCHAR text[N];
+};
+
+template <size_t N>
+constexpr WideText<N> Widen(const char (&ascii)[N]) {
+  WideText<N> wide{};
+  for (size_t i = 0; i < N; ++i)
+    wide.text[i] = static_cast<WCHAR>(ascii[i]);
+  return wide;
+}
+
+// No server name before the comma: the monitor of this machine.
+constexpr char kLocalPortMonitor[] = ", XcvMonitor Local Port";
+constexpr WideText<sizeof "AddPort"> kAddPort = Widen("AddPort");
+constexpr WideText<sizeof "DeletePort"> kDeletePort = Widen("DeletePort");
+constexpr WideText<sizeof kPortName> kWidePortName = Widen(kPortName);
+
+// The monitor is told the size of the name with its terminator, not of the whole buffer.
+constexpr DWORD kPortNameBytes = sizeof kWidePortName.text;
+static_assert(kPortNameBytes == 32, "\"TESSIX_TEMBRIN:\" and its terminator in UTF-16");
+
+using XcvDataFn = BOOL(WINAPI*)(HANDLE, PCWSTR, PBYTE, DWORD, PBYTE, DWORD, PDWORD, PDWORD);
+
+struct PortRequest {
+  WCHAR input[512];
+  BYTE output[1024];
+  DWORD needed;
+  DWORD status;
+  PRINTER_DEFAULTSA defaults;
+};
+
+// Everything starts at zero, the status too: a monitor that returns without writing it leaves
+// no undefined value to be judged.
+void PrepareRequest(PortRequest& request) {
+  memset(&request, 0, sizeof request);
+  memcpy(request.input, kWidePortName.text, kPortNameBytes);
+  request.defaults.DesiredAccess = SERVER_ACCESS_ADMINISTER;
+}
+
+bool OpenLocalPortMonitor(PortRequest& request, HANDLE& monitor) {
+  monitor = nullptr;
+  return OpenPrinterA(const_cast<LPSTR>(kLocalPortMonitor), &monitor, &request.defaults) != 0;
+}
+
+BOOL SendRequest(XcvDataFn xcvData, HANDLE monitor, const WCHAR* requestName,
+                 PortRequest& request) {
+  return xcvData(monitor, requestName, reinterpret_cast<BYTE*>(request.input), kPortNameBytes,
+                 request.output, 0, &request.needed, &request.status);
+}
+
+// The monitor answers with a Win32 error code in the status, and those never have the top bit
+// set: only such a status is a refusal, so an existing port (183) lets the install go on.
+bool Accepted(BOOL carried, DWORD status) {
+  return carried && static_cast<int32_t>(status) >= 0;
+}
+
+int AddPortWith(XcvDataFn xcvData) {
+  PortRequest request;
+  PrepareRequest(request);
+  HANDLE monitor;
+  if (!OpenLocalPortMonitor(request, monitor))
+    return 0;
+  const BOOL carried = SendRequest(xcvData, monitor, kAddPort.text, request);
+  ClosePrinter(monitor);
+  return Accepted(carried, request.status) ? 1 : 0;
+}
+
+}  // namespace
+
+// XcvDataW is reached through GetProcAddress here, so that a winspool without it fails the step
+// instead of the start of the program.
+int AddPrinterPort() {
+  HMODULE winspool = LoadLibraryA("winspool.drv");
+  if (!winspool)
+    return 0;
+  const XcvDataFn xcvData = EntryPoint<XcvDataFn>(winspool, "XcvDataW");
+  const int result = xcvData ? AddPortWith(xcvData) : 0;
+  FreeLibrary(winspool);
+  return result;
+}
+
+int DeletePrinterPort() {
+  PortRequest request;
+  PrepareRequest(request);
+  HANDLE monitor;
+  if (!OpenLocalPortMonitor(request, monitor))
+    return 1;
+  SendRequest(&XcvDataW, monitor, kDeletePort.text, request);
+  ClosePrinter(monitor);
+  return 1;
+}

@@ -1,0 +1,99 @@
+// The printer queue "Tessix Tembrin Printer": created on the port with the driver, made the
+// default, and deleted with every other printer of the driver before the driver itself goes.
+#include "common/entry_point.h"
+#include "common/names.h"
+#include "entry/state.h"
+#include "spooler/spooler.h"
+
+#include <windows.h>
+#include <winspool.h>
+
+#include <cstring>
+
+namespace {
+
+using SetDefaultPrinterFn = BOOL(WINAPI*)(LPCSTR);
+
+HANDLE AddOurPrinter() {
+  PRINTER_INFO_2A record;
+  memset(&record, 0, sizeof record);
+  record.pPrinterName = const_cast<LPSTR>(kPrinterName);
+  record.pPortName = const_cast<LPSTR>(kPortName);
+  record.pDriverName = const_cast<LPSTR>(kDriverName);
+  record.pPrintProcessor = const_cast<LPSTR>("WinPrint");
+  record.pDatatype = const_cast<LPSTR>("RAW");
+  record.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+  return AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&record));
+}
+
+// A record without a printer or driver name cannot be ours, and cannot be opened by name.
+bool UsesOurDriver(const PRINTER_INFO_2A& record) {
+  return record.pPrinterName && record.pDriverName && strcmp(record.pDriverName, kDriverName) == 0;
+}
+
+bool DeletePrinterNamed(char* name) {
+  PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+  HANDLE printer = nullptr;
+  if (!OpenPrinterA(name, &printer, &defaults))
+    return false;
+  const BOOL deleted = DeletePrinter(printer);
+  ClosePrinter(printer);
+  return deleted != 0;
+}
+
+// Stops at the first printer of the driver that resists: the ones after it stay.
+int DeleteMatchingPrinters(PRINTER_INFO_2A* records, DWORD count) {
+  for (DWORD i = 0; i < count; ++i)
+    if (UsesOurDriver(records[i]) && !DeletePrinterNamed(records[i].pPrinterName))
+      return 0;
+  return 1;
+}
+
+}  // namespace
+
+// An existing printer of that name is left as it is, whatever its driver or port.
+int CreatePrinterQueue() {
+  HANDLE printer = nullptr;
+  if (OpenPrinterA(const_cast<LPSTR>(kPrinterName), &printer, nullptr)) {
+    ClosePrinter(printer);
+    return 1;
+  }
+  HANDLE created = AddOurPrinter();
+  if (!created)
+    return 0;
+  ClosePrinter(created);
+  return 1;
+}
+
+// SetDefaultPrinterA arrived with Windows 2000: looked up, never linked.
+int SetDefaultPrinterByName(const char* name) {
+  HMODULE winspool = LoadLibraryA("winspool.drv");
+  if (!winspool)
+    return 0;
+  const auto setDefaultPrinter = EntryPoint<SetDefaultPrinterFn>(winspool, "SetDefaultPrinterA");
+  const int result = setDefaultPrinter ? setDefaultPrinter(name) : 0;
+  FreeLibrary(winspool);
+  return result;
+}
+
+// Works on a snapshot: when printers are added between the sizing call and the enumeration the
+// block is too small, the enumeration fails and nothing is deleted, which is not a failure.
+int DeletePrintersOfDriver() {
+  DWORD needed = 0;
+  DWORD count = 0;
+  EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count);
+  BYTE* block = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, needed));
+  int result = 1;
+  if (block && EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, block, needed, &needed, &count))
+    result = DeleteMatchingPrinters(reinterpret_cast<PRINTER_INFO_2A*>(block), count);
+  if (block)
+    HeapFree(GetProcessHeap(), 0, block);
+  return result;
+}
+
+// The environment is named: with NULL the spooler takes the calling program's own, which for
+// this 32-bit program on 64-bit Windows is "Windows NT x86", not the "Windows x64" under which
+// the driver was registered.
+int RemovePrinterDriver() {
+  return DeletePrinterDriverA(nullptr, DriverEnvironment, const_cast<LPSTR>(kDriverName)) ? 1 : 0;
+}

@@ -1,0 +1,34 @@
+// Printer installation: the port, the driver package, the printer queue, and the driver files
+// and proxy process in the spooler's driver directory. Results follow the agent's convention: 1
+// for success, 0 for failure.
+#pragma once
+
+// Registers the port "TESSIX_TEMBRIN:" with the Local Port monitor. 1 also when the port exists.
+int AddPrinterPort();
+// Removes the port again. Always 1: a port that cannot be removed must not stop the uninstall.
+int DeletePrinterPort();
+
+// Copies the three driver files (the 64-bit ones on 64-bit Windows) from the installation
+// directory into DriverDir, registers the version-3 driver for DriverEnvironment and clears the
+// read-only bit of the two driver libraries.
+int DeployPrinterDriver();
+
+// Creates the printer "Tessix Tembrin Printer" unless a printer of that name exists already.
+int CreatePrinterQueue();
+// The current user's default printer. SetDefaultPrinterA's own result, 0 when winspool lacks it.
+int SetDefaultPrinterByName(const char* name);
+// Deletes every local printer that uses the driver. 0 at the first one that resists; 1 otherwise,
+// also when the printers cannot be enumerated.
+int DeletePrintersOfDriver();
+// Removes the driver's registration for DriverEnvironment.
+int RemovePrinterDriver();
+
+// Moves a file of the driver directory to a temporary name in the same directory and deletes
+// that, now or at the next restart. `format` joins DriverDir and a name ("%s\\3\\%s").
+void RetireFile(const char* format, const char* fileName, const char* temporaryName);
+// Retires the driver files (in DriverDir itself too on 64-bit Windows) and the proxy process.
+void RetireDriverFiles();
+// Copies the print proxy executable into the driver directory's "3".
+int DeployProxyProcess();
+// Retires the proxy executable. Always 1.
+int RemoveProxyProcess();

@@ -1,0 +1,146 @@
+#include "files.h"
+#include "fixture.h"
+#include "product_files.h"
+#include "spooler.h"
+#include "spooler/spooler.h"
+
+namespace {
+
+using sim::files::Attributes;
+using sim::files::Contents;
+
+constexpr char kDriver[] = "Tessix Tembrin Printer Driver";
+constexpr char kX86Dir[] = "C:\\Windows\\system32\\spool\\drivers\\w32x86";
+constexpr char kX64Dir[] = "C:\\Windows\\system32\\spool\\drivers\\x64";
+constexpr char kSources[] = "C:\\Program Files\\Tembrin\\plugins\\creator\\";
+
+class DriverPackage : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    CopyPath(InstallDir, "C:\\Program Files\\Tembrin\\");
+    CopyPath(DriverEnvironment, "Windows NT x86");
+    CopyPath(DriverDir, kX86Dir);
+    SeedProductFiles(InstallDir);
+  }
+  static void On64BitWindows() {
+    sim::settings().wow64 = true;
+    Is64BitWindows = 1;
+    CopyPath(DriverEnvironment, "Windows x64");
+    CopyPath(DriverDir, kX64Dir);
+  }
+  static std::string In(const std::string& directory, const char* name) {
+    return directory + "\\" + name;
+  }
+};
+
+TEST_F(DriverPackage, CopiesTheThreeFilesAndRegistersTheVersion3Driver) {
+  EXPECT_EQ(DeployPrinterDriver(), 1);
+  EXPECT_EQ(CallSequence({"CopyFileA"}), std::string("CopyFileA(") + kSources + "qelvpr_drv.dll, " +
+                                             kX86Dir + "\\qelvpr_drv.dll, 0), CopyFileA(" +
+                                             kSources + "qelvpr_ui.dll, " + kX86Dir +
+                                             "\\qelvpr_ui.dll, 0), CopyFileA(" + kSources +
+                                             "qelvpr_pnt.txt, " + kX86Dir + "\\qelvpr_pnt.txt, 0)");
+  // Help file and default data type "", not NULL; no dependent files: an empty list.
+  EXPECT_EQ(CallSequence({"AddPrinterDriverA"}),
+            "AddPrinterDriverA(NULL, 3, 3, Tessix Tembrin Printer Driver, Windows NT x86, "
+            "qelvpr_drv.dll, qelvpr_pnt.txt, qelvpr_ui.dll, , [], NULL, )");
+  EXPECT_TRUE(sim::spooler::HasDriver(kDriver, "Windows NT x86"));
+  EXPECT_EQ(Contents(In(kX86Dir, "3\\qelvpr_ui.dll")), "qelvpr_ui.dll");
+}
+
+TEST_F(DriverPackage, On64BitWindowsThe64BitFilesArriveUnderThePlainNames) {
+  On64BitWindows();
+  EXPECT_EQ(DeployPrinterDriver(), 1);
+  EXPECT_EQ(Contents(In(kX64Dir, "qelvpr_drv.dll")), "qelvpr_drv64.dll");
+  EXPECT_EQ(Contents(In(kX64Dir, "qelvpr_ui.dll")), "qelvpr_ui64.dll");
+  EXPECT_EQ(Contents(In(kX64Dir, "qelvpr_pnt.txt")), "qelvpr_pnt64.txt");
+  EXPECT_EQ(sim::files::List(kX64Dir),
+            (std::vector<std::string>{"3", "qelvpr_drv.dll", "qelvpr_pnt.txt", "qelvpr_ui.dll"}));
+  EXPECT_TRUE(sim::spooler::HasDriver(kDriver, "Windows x64"));
+  EXPECT_FALSE(sim::spooler::HasDriver(kDriver, "Windows NT x86"));
+}
+
+TEST_F(DriverPackage, AMissingSourceStopsTheCopiesAndTheRegistration) {
+  On64BitWindows();
+  sim::files::Remove(std::string(kSources) + "qelvpr_ui64.dll");
+  EXPECT_EQ(DeployPrinterDriver(), 0);
+  EXPECT_TRUE(sim::files::Exists(In(kX64Dir, "qelvpr_drv.dll")));
+  EXPECT_FALSE(sim::files::Exists(In(kX64Dir, "qelvpr_pnt.txt")));
+  EXPECT_EQ(sim::CountCalls("AddPrinterDriverA"), 0);
+
+  SetUp();
+  sim::FailNth("CopyFileA", 3, FALSE);
+  EXPECT_EQ(DeployPrinterDriver(), 0);
+  EXPECT_EQ(sim::CountCalls("AddPrinterDriverA"), 0);
+}
+
+TEST_F(DriverPackage, AnExistingFileInTheDriverDirectoryIsOverwritten) {
+  sim::files::AddFile(In(kX86Dir, "qelvpr_drv.dll"), "an older driver");
+  EXPECT_EQ(DeployPrinterDriver(), 1);
+  EXPECT_EQ(Contents(In(kX86Dir, "qelvpr_drv.dll")), "qelvpr_drv.dll");
+}
+
+TEST_F(DriverPackage, OnlyTheTwoLibrariesLoseTheirReadOnlyBitAndNothingElse) {
+  const DWORD readOnly = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
+  sim::files::AddFile(std::string(kSources) + "qelvpr_drv.dll", "d", readOnly);
+  sim::files::AddFile(std::string(kSources) + "qelvpr_ui.dll", "u",
+                      readOnly | FILE_ATTRIBUTE_HIDDEN);
+  sim::files::AddFile(std::string(kSources) + "qelvpr_pnt.txt", "p", readOnly);
+  EXPECT_EQ(DeployPrinterDriver(), 1);
+  EXPECT_EQ(Attributes(In(kX86Dir, "qelvpr_drv.dll")), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(Attributes(In(kX86Dir, "qelvpr_ui.dll")),
+            static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_EQ(Attributes(In(kX86Dir, "qelvpr_pnt.txt")), readOnly);
+  EXPECT_EQ(CallSequence({"SetFileAttributesA"}),
+            std::string("SetFileAttributesA(") + kX86Dir + "\\qelvpr_drv.dll, 0xa0), " +
+                "SetFileAttributesA(" + kX86Dir + "\\qelvpr_ui.dll, 0xa2)");
+}
+
+TEST_F(DriverPackage, AWritableLibraryIsNotTouched) {
+  EXPECT_EQ(DeployPrinterDriver(), 1);
+  EXPECT_EQ(sim::CountCalls("GetFileAttributesA"), 2);
+  EXPECT_EQ(sim::CountCalls("SetFileAttributesA"), 0);
+}
+
+TEST_F(DriverPackage, AFailedRegistrationLeavesTheCopiesAsTheyAre) {
+  sim::files::AddFile(std::string(kSources) + "qelvpr_drv.dll", "d", FILE_ATTRIBUTE_READONLY);
+  sim::FailAlways("AddPrinterDriverA", FALSE);
+  EXPECT_EQ(DeployPrinterDriver(), 0);
+  EXPECT_EQ(sim::files::List(kX86Dir),
+            (std::vector<std::string>{"3", "qelvpr_drv.dll", "qelvpr_pnt.txt", "qelvpr_ui.dll"}));
+  EXPECT_TRUE(Attributes(In(kX86Dir, "qelvpr_drv.dll")) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(sim::CountCalls("SetFileAttributesA"), 0);
+}
+
+TEST_F(DriverPackage, WithoutAnInstallationPathTheSourcesLieAtTheRootOfTheCurrentDrive) {
+  sim::settings().currentDrive = 'D';
+  CopyPath(InstallDir, "\\");
+  SeedProductFiles("D:\\");
+  EXPECT_EQ(DeployPrinterDriver(), 1);
+  EXPECT_EQ(sim::CallsTo("CopyFileA")[0].args[0], "\\plugins\\creator\\qelvpr_drv.dll");
+}
+
+TEST_F(DriverPackage, APathThatWouldNotFitIsRefusedBeforeAnyCopy) {
+  On64BitWindows();
+  // "C:\" + n + "\plugins\creator\qelvpr_drv64.dll": 259 characters for n = 223.
+  for (const size_t n : {223, 224}) {
+    CopyPath(InstallDir, ("C:\\" + std::string(n, 'i') + "\\").c_str());
+    sim::ClearCalls();
+    EXPECT_EQ(DeployPrinterDriver(), 0) << "no such source";
+    EXPECT_EQ(sim::CountCalls("CopyFileA"), n == 223 ? 1 : 0) << n;
+  }
+}
+
+TEST_F(DriverPackage, ADriverDirectoryThatLeavesNoRoomIsRefusedBeforeAnyCopy) {
+  // DriverDir + "\qelvpr_drv.dll": 259 characters for a directory of 244.
+  for (const size_t n : {241, 242}) {
+    SetUp();
+    CopyPath(DriverDir, ("C:\\" + std::string(n, 'd')).c_str());
+    sim::files::AddDirectory(DriverDir);
+    DeployPrinterDriver();
+    EXPECT_EQ(sim::CountCalls("CopyFileA"), n == 241 ? 3 : 0) << n;
+  }
+}
+
+}  // namespace

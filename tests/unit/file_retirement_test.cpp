@@ -1,0 +1,153 @@
+#include "files.h"
+#include "fixture.h"
+#include "product_files.h"
+#include "spooler/spooler.h"
+
+namespace {
+
+using sim::files::AddFile;
+using sim::files::Contents;
+using sim::files::Exists;
+using sim::files::List;
+
+constexpr char kDir[] = "C:\\Windows\\system32\\spool\\drivers\\w32x86";
+constexpr char kVersionDir[] = "C:\\Windows\\system32\\spool\\drivers\\w32x86\\3";
+const std::vector<std::string> kDriverFiles = {"qelvpr_drv.dll", "qelvpr_pnt.txt", "qelvpr_ui.dll"};
+const std::vector<std::string> kInstalledFiles = {"QXN_ProxyProcess.exe", "qelvpr_drv.dll",
+                                                  "qelvpr_pnt.txt", "qelvpr_ui.dll"};
+
+class FileRetirement : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    CopyPath(InstallDir, "C:\\Program Files\\Tembrin\\");
+    CopyPath(DriverDir, kDir);
+    SeedProductFiles(InstallDir);
+  }
+  static void SeedInstalledDriver() {
+    for (const std::string& name : kDriverFiles)
+      AddFile(std::string(kDir) + "\\" + name, name);
+    for (const std::string& name : kInstalledFiles)
+      AddFile(std::string(kVersionDir) + "\\" + name, name);
+  }
+  // The file names that MoveFileA was asked to move, in order.
+  static std::vector<std::string> Moved() {
+    std::vector<std::string> moved;
+    for (const sim::Call& call : sim::CallsTo("MoveFileA"))
+      moved.push_back(call.args[0].substr(std::string(kDir).size()) + " -> " +
+                      call.args[1].substr(call.args[1].rfind('\\') + 1));
+    return moved;
+  }
+};
+
+TEST_F(FileRetirement, On32BitWindowsOnlyTheVersionDirectoryIsRetired) {
+  SeedInstalledDriver();
+  RetireDriverFiles();
+  EXPECT_EQ(Moved(),
+            (std::vector<std::string>{
+                "\\3\\qelvpr_pnt.txt -> qnTmp1.tmp", "\\3\\qelvpr_ui.dll -> qnTmp2.tmp",
+                "\\3\\qelvpr_drv.dll -> qnTmp3.tmp", "\\3\\QXN_ProxyProcess.exe -> qnTmp4.tmp"}));
+  EXPECT_TRUE(List(kVersionDir).empty()) << "moved and deleted";
+  EXPECT_EQ(List(kDir),
+            (std::vector<std::string>{"3", "qelvpr_drv.dll", "qelvpr_pnt.txt", "qelvpr_ui.dll"}));
+  EXPECT_TRUE(sim::files::PendingDeletions().empty());
+}
+
+TEST_F(FileRetirement, On64BitWindowsTheDriverDirectoryItselfComesFirst) {
+  Is64BitWindows = 1;
+  SeedInstalledDriver();
+  RetireDriverFiles();
+  EXPECT_EQ(Moved(), (std::vector<std::string>{
+                         "\\qelvpr_pnt.txt -> qnTmp1.tmp", "\\qelvpr_ui.dll -> qnTmp2.tmp",
+                         "\\qelvpr_drv.dll -> qnTmp3.tmp", "\\3\\qelvpr_pnt.txt -> qnTmp1.tmp",
+                         "\\3\\qelvpr_ui.dll -> qnTmp2.tmp", "\\3\\qelvpr_drv.dll -> qnTmp3.tmp",
+                         "\\3\\QXN_ProxyProcess.exe -> qnTmp4.tmp"}));
+  EXPECT_EQ(List(kDir), std::vector<std::string>{"3"});
+}
+
+TEST_F(FileRetirement, AMissingFileStillHasItsTemporaryNameDeletedOrScheduled) {
+  RetireFile("%s\\3\\%s", "qelvpr_drv.dll", "qnTmp3.tmp");
+  const std::string temporary = std::string(kVersionDir) + "\\qnTmp3.tmp";
+  EXPECT_EQ(CallSequence({"MoveFileA", "DeleteFileA", "MoveFileExA"}),
+            "MoveFileA(" + std::string(kVersionDir) + "\\qelvpr_drv.dll, " + temporary +
+                "), DeleteFileA(" + temporary + "), MoveFileExA(" + temporary + ", NULL, 0x5)");
+  EXPECT_EQ(sim::files::PendingDeletions(), std::vector<std::string>{temporary});
+}
+
+TEST_F(FileRetirement, AnInUseFileIsRenamedAtOnceAndDeletedAtTheNextRestart) {
+  SeedInstalledDriver();
+  sim::files::SetInUse(std::string(kVersionDir) + "\\qelvpr_drv.dll");
+  RetireFile("%s\\3\\%s", "qelvpr_drv.dll", "qnTmp3.tmp");
+  EXPECT_FALSE(Exists(std::string(kVersionDir) + "\\qelvpr_drv.dll")) << "its name is free";
+  EXPECT_EQ(Contents(std::string(kVersionDir) + "\\qnTmp3.tmp"), "qelvpr_drv.dll");
+  EXPECT_EQ(sim::files::PendingDeletions(),
+            std::vector<std::string>{std::string(kVersionDir) + "\\qnTmp3.tmp"});
+}
+
+TEST_F(FileRetirement, AnOlderTemporaryFileKeepsTheDriverFileInPlaceAndIsDeletedItself) {
+  SeedInstalledDriver();
+  AddFile(std::string(kVersionDir) + "\\qnTmp3.tmp", "left by an earlier run");
+  RetireFile("%s\\3\\%s", "qelvpr_drv.dll", "qnTmp3.tmp");
+  EXPECT_EQ(Contents(std::string(kVersionDir) + "\\qelvpr_drv.dll"), "qelvpr_drv.dll");
+  EXPECT_FALSE(Exists(std::string(kVersionDir) + "\\qnTmp3.tmp"));
+  EXPECT_TRUE(sim::files::PendingDeletions().empty());
+}
+
+TEST_F(FileRetirement, ARowWhosePathsWouldNotFitIsSkippedWhole) {
+  // 240 characters: "\3\QXN_ProxyProcess.exe" overflows, "\3\qnTmp4.tmp" and the driver files fit.
+  const std::string longDir = "C:\\" + std::string(237, 'd');
+  CopyPath(DriverDir, longDir.c_str());
+  RetireDriverFiles();
+  EXPECT_EQ(sim::CountCalls("MoveFileA"), 3);
+  for (const sim::Call& call : sim::Calls())
+    EXPECT_EQ(call.Text().find("qnTmp4"), std::string::npos) << call.Text();
+}
+
+TEST_F(FileRetirement, WithAnEmptyDriverDirectoryThePathsLieAtTheRootOfTheCurrentDrive) {
+  DriverDir[0] = '\0';
+  RetireDriverFiles();
+  EXPECT_EQ(sim::CallsTo("MoveFileA")[0].args[0], "\\3\\qelvpr_pnt.txt");
+  EXPECT_EQ(sim::files::PendingDeletions()[0], "C:\\3\\qnTmp1.tmp");
+}
+
+TEST_F(FileRetirement, TheProxyIsCopiedIntoTheVersionDirectoryOverAnOlderOne) {
+  AddFile(std::string(kVersionDir) + "\\QXN_ProxyProcess.exe", "older");
+  EXPECT_EQ(DeployProxyProcess(), 1);
+  EXPECT_EQ(Contents(std::string(kVersionDir) + "\\QXN_ProxyProcess.exe"), "QXN_ProxyProcess.exe");
+  EXPECT_EQ(sim::CallsTo("CopyFileA")[0].args[2], "0");
+}
+
+TEST_F(FileRetirement, On64BitWindowsThe64BitProxyArrivesUnderThePlainName) {
+  Is64BitWindows = 1;
+  EXPECT_EQ(DeployProxyProcess(), 1);
+  EXPECT_EQ(Contents(std::string(kVersionDir) + "\\QXN_ProxyProcess.exe"),
+            "QXN_ProxyProcess64.exe");
+}
+
+TEST_F(FileRetirement, AProxyThatCannotBePlacedTakesTheDriverLibraryInDriverDirWithIt) {
+  SeedInstalledDriver();
+  sim::files::SetInUse(std::string(kVersionDir) + "\\QXN_ProxyProcess.exe");
+  EXPECT_EQ(DeployProxyProcess(), 0);
+  EXPECT_FALSE(Exists(std::string(kDir) + "\\qelvpr_drv.dll"));
+  EXPECT_TRUE(Exists(std::string(kVersionDir) + "\\qelvpr_drv.dll"));
+  EXPECT_TRUE(Exists(std::string(kDir) + "\\qelvpr_ui.dll"));
+}
+
+TEST_F(FileRetirement, AProxySourcePathThatWouldNotFitCountsAsAFailedCopy) {
+  SeedInstalledDriver();
+  CopyPath(InstallDir, ("C:\\" + std::string(220, 'i') + "\\").c_str());
+  EXPECT_EQ(DeployProxyProcess(), 0);
+  EXPECT_EQ(sim::CountCalls("CopyFileA"), 0);
+  EXPECT_FALSE(Exists(std::string(kDir) + "\\qelvpr_drv.dll"));
+}
+
+TEST_F(FileRetirement, RemovingTheProxyAlwaysSucceeds) {
+  SeedInstalledDriver();
+  EXPECT_EQ(RemoveProxyProcess(), 1);
+  EXPECT_EQ(List(kVersionDir),
+            (std::vector<std::string>{"qelvpr_drv.dll", "qelvpr_pnt.txt", "qelvpr_ui.dll"}));
+  EXPECT_EQ(RemoveProxyProcess(), 1) << "nothing left to remove";
+  EXPECT_EQ(sim::files::PendingDeletions().size(), 1u);
+}
+
+}  // namespace

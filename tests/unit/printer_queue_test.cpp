@@ -1,0 +1,157 @@
+#include "fixture.h"
+#include "kernel.h"
+#include "spooler.h"
+#include "spooler/spooler.h"
+
+namespace {
+
+constexpr char kPrinter[] = "Tessix Tembrin Printer";
+constexpr char kDriver[] = "Tessix Tembrin Printer Driver";
+constexpr char kPort[] = "TESSIX_TEMBRIN:";
+
+class PrinterQueue : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    CopyPath(DriverEnvironment, "Windows NT x86");
+  }
+  static std::vector<std::string> PrinterNames() {
+    std::vector<std::string> names;
+    for (const sim::spooler::Printer& printer : sim::spooler::Printers())
+      names.push_back(printer.name);
+    return names;
+  }
+  static std::vector<std::string> Opened() {
+    std::vector<std::string> names;
+    for (const sim::Call& call : sim::CallsTo("OpenPrinterA"))
+      names.push_back(call.args[0]);
+    return names;
+  }
+};
+
+TEST_F(PrinterQueue, CreatesThePrinterOnThePortWithTheDriver) {
+  sim::spooler::AddPort(kPort);
+  sim::spooler::AddDriver(kDriver);
+  EXPECT_EQ(CreatePrinterQueue(), 1);
+  ASSERT_EQ(sim::spooler::Printers().size(), 1u);
+  EXPECT_EQ(sim::spooler::Printers()[0].port, kPort);
+  EXPECT_EQ(sim::spooler::Printers()[0].driver, kDriver);
+  EXPECT_EQ(CallSequence({"OpenPrinterA", "AddPrinterA", "ClosePrinter"}),
+            "OpenPrinterA(Tessix Tembrin Printer, NULL), "
+            "AddPrinterA(NULL, 2, NULL, Tessix Tembrin Printer, NULL, TESSIX_TEMBRIN:, "
+            "Tessix Tembrin Printer Driver, WinPrint, RAW, 0x40), ClosePrinter(0x9000)");
+}
+
+TEST_F(PrinterQueue, AnExistingPrinterOfThatNameIsLeftAsItIs) {
+  sim::spooler::AddPrinter(kPrinter, "LPT1:", "Another Driver");
+  EXPECT_EQ(CreatePrinterQueue(), 1);
+  EXPECT_EQ(sim::CountCalls("AddPrinterA"), 0);
+  EXPECT_EQ(sim::spooler::Printers()[0].driver, "Another Driver");
+  EXPECT_EQ(sim::CountCalls("ClosePrinter"), 1);
+}
+
+TEST_F(PrinterQueue, AMissingPortOrDriverFailsTheCreation) {
+  sim::spooler::AddDriver(kDriver);
+  EXPECT_EQ(CreatePrinterQueue(), 0) << "no port";
+  sim::spooler::AddPort(kPort);
+  sim::FailNth("AddPrinterA", 2, 0, ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(CreatePrinterQueue(), 0) << "refused";
+  EXPECT_TRUE(PrinterNames().empty());
+}
+
+TEST_F(PrinterQueue, SetDefaultPrinterPassesOnTheSpoolersAnswerAndReleasesWinspool) {
+  sim::spooler::AddPrinter(kPrinter, kPort, kDriver);
+  EXPECT_EQ(SetDefaultPrinterByName(kPrinter), 1);
+  EXPECT_EQ(sim::spooler::DefaultPrinter(), kPrinter);
+  EXPECT_EQ(SetDefaultPrinterByName("No Such Printer"), 0);
+  EXPECT_EQ(sim::spooler::DefaultPrinter(), kPrinter);
+  EXPECT_EQ(sim::CountCalls("FreeLibrary"), 2);
+}
+
+TEST_F(PrinterQueue, SetDefaultPrinterWithoutTheEntryPointOrWithoutWinspool) {
+  sim::spooler::AddPrinter(kPrinter, kPort, kDriver);
+  sim::kernel::RemoveExport("winspool.drv", "SetDefaultPrinterA");
+  EXPECT_EQ(SetDefaultPrinterByName(kPrinter), 0);
+  EXPECT_EQ(sim::CountCalls("FreeLibrary"), 1);
+  sim::FailAlways("LoadLibraryA", 0, ERROR_MOD_NOT_FOUND);
+  EXPECT_EQ(SetDefaultPrinterByName(kPrinter), 0);
+  EXPECT_EQ(sim::spooler::DefaultPrinter(), "");
+}
+
+TEST_F(PrinterQueue, DeletesEveryPrinterOfTheDriverInEnumerationOrder) {
+  sim::spooler::AddPrinter("Office", "LPT1:", "Other Driver");
+  sim::spooler::AddPrinter("Copy of Tembrin", kPort, kDriver);
+  sim::spooler::AddPrinter("Lookalike", kPort, "tessix tembrin printer driver");
+  sim::spooler::AddPrinter(kPrinter, kPort, kDriver);
+  EXPECT_EQ(DeletePrintersOfDriver(), 1);
+  EXPECT_EQ(PrinterNames(), (std::vector<std::string>{"Office", "Lookalike"}));
+  EXPECT_EQ(Opened(), (std::vector<std::string>{"Copy of Tembrin", kPrinter}));
+  EXPECT_EQ(sim::CallsTo("OpenPrinterA")[0].args[1], "0xf000c");
+}
+
+TEST_F(PrinterQueue, NoPrintersOrNoneOfTheDriverIsSuccess) {
+  EXPECT_EQ(DeletePrintersOfDriver(), 1);
+  sim::spooler::AddPrinter("Office", "LPT1:", "Other Driver");
+  EXPECT_EQ(DeletePrintersOfDriver(), 1);
+  EXPECT_EQ(PrinterNames(), std::vector<std::string>{"Office"});
+  EXPECT_EQ(sim::CountCalls("HeapFree"), 2);
+}
+
+TEST_F(PrinterQueue, StopsAtThePrinterThatCannotBeOpened) {
+  for (const char* name : {"First", "Second", "Third"})
+    sim::spooler::AddPrinter(name, kPort, kDriver);
+  sim::FailWhen("OpenPrinterA", "Second", FALSE);
+  EXPECT_EQ(DeletePrintersOfDriver(), 0);
+  EXPECT_EQ(PrinterNames(), (std::vector<std::string>{"Second", "Third"}));
+}
+
+TEST_F(PrinterQueue, StopsAtThePrinterThatCannotBeDeleted) {
+  for (const char* name : {"First", "Second"})
+    sim::spooler::AddPrinter(name, kPort, kDriver);
+  sim::FailNth("DeletePrinter", 1, FALSE);
+  EXPECT_EQ(DeletePrintersOfDriver(), 0);
+  EXPECT_EQ(PrinterNames(), (std::vector<std::string>{"First", "Second"}));
+  EXPECT_EQ(sim::CountCalls("ClosePrinter"), 1);
+}
+
+TEST_F(PrinterQueue, AFailedEnumerationDeletesNothingAndIsNoFailure) {
+  sim::spooler::AddPrinter(kPrinter, kPort, kDriver);
+  sim::FailNth("EnumPrintersA", 2, FALSE, ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(DeletePrintersOfDriver(), 1);
+  EXPECT_EQ(PrinterNames(), std::vector<std::string>{kPrinter});
+
+  SetUp();
+  sim::spooler::AddPrinter(kPrinter, kPort, kDriver);
+  sim::FailAlways("HeapAlloc", 0);
+  EXPECT_EQ(DeletePrintersOfDriver(), 1);
+  EXPECT_EQ(sim::CountCalls("EnumPrintersA"), 1);
+}
+
+TEST_F(PrinterQueue, ARecordWithoutNamesIsNoMatch) {
+  sim::spooler::AddPrinter("Broken", kPort, kDriver);
+  sim::spooler::AddPrinter(kPrinter, kPort, kDriver);
+  sim::spooler::ReportWithoutNames("Broken");
+  EXPECT_EQ(DeletePrintersOfDriver(), 1);
+  EXPECT_EQ(PrinterNames(), std::vector<std::string>{"Broken"});
+}
+
+TEST_F(PrinterQueue, RemoveDriverNamesTheEnvironmentItWasRegisteredFor) {
+  sim::settings().wow64 = true;
+  CopyPath(DriverEnvironment, "Windows x64");
+  sim::spooler::AddDriver(kDriver, "Windows x64");
+  EXPECT_EQ(RemovePrinterDriver(), 1);
+  EXPECT_FALSE(sim::spooler::HasDriver(kDriver, "Windows x64"));
+  EXPECT_EQ(CallSequence({"DeletePrinterDriverA"}),
+            "DeletePrinterDriverA(NULL, Windows x64, Tessix Tembrin Printer Driver)");
+}
+
+TEST_F(PrinterQueue, RemoveDriverFailsWhileAPrinterUsesItOrWhenItIsMissing) {
+  sim::spooler::AddDriver(kDriver);
+  sim::spooler::AddPrinter("Copy", kPort, kDriver);
+  EXPECT_EQ(RemovePrinterDriver(), 0);
+  EXPECT_TRUE(sim::spooler::HasDriver(kDriver));
+  SetUp();
+  EXPECT_EQ(RemovePrinterDriver(), 0);
+}
+
+}  // namespace
