@@ -46,6 +46,7 @@ void Reset() {
   detail::ResetFiles();
   detail::ResetSpooler();
   detail::ResetOle();
+  detail::ResetCom();
 }
 
 Settings& settings() {

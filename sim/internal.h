@@ -41,5 +41,6 @@ void ResetShell();
 void ResetFiles();
 void ResetSpooler();
 void ResetOle();
+void ResetCom();
 
 }  // namespace sim::detail

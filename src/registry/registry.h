@@ -21,3 +21,29 @@ int ReadRegString(HKEY root, const char* subkey, const char* name, const char* f
 // untouched, when the switch is unavailable or refused; otherwise ReadRegString's result.
 int ReadRegStringNoRedirect(HKEY root, const char* subkey, const char* name, const char* fallback,
                             PathBuffer& out);
+
+// Key trees. Each works under the root it is given, in the default registry view of the
+// process; keys are emptied and removed, never created.
+
+// Removes the key at `path` under `root` with everything below it, as far as it can. Silent.
+void DeleteKeyTree(HKEY root, const char* path);
+
+// Removes every subkey of the open `key`, whose full path under `root` is `path`, depth first.
+// 1 when it went through, 0 when it stopped at a subkey it could not remove. The key itself and
+// its values stay.
+int DeleteSubkeys(HKEY root, HKEY key, const char* path);
+
+// Deletes the first `count` values, by enumeration index, of the key at `path`; deletes none
+// when any of their names cannot be read first.
+void DeleteAllValues(HKEY root, const char* path, int count);
+
+// The product's own registration.
+
+// The key an earlier beta left under HKEY_CURRENT_USER.
+constexpr char kBetaKey[] = "SOFTWARE\\Tessix Software\\Tessix Tembrin Beta";
+
+// Writes the saved ".pdf" document class, MIME CLSID and ProgID back into the association.
+void RestorePdfAssociation();
+
+// Removes the product's key trees under both hives and tells the shell associations changed.
+void RemoveProductRegistration();

@@ -1,0 +1,73 @@
+// The driver needs two Windows libraries that some Windows editions lack; the application ships
+// copies of them in the driver directory.
+#include "system/system.h"
+
+#include "common/path_buffer.h"
+#include "entry/state.h"
+
+namespace {
+
+constexpr char kPsapi[] = "psapi.dll";
+constexpr char kFramedyn[] = "framedyn.dll";
+
+// Every path of the step, formed before anything is tested or copied, so that a path that would
+// not fit stops the step before it changes anything.
+struct LibraryPaths {
+  PathBuffer psapiInSystem;
+  PathBuffer psapiSource;
+  PathBuffer framedynInSystem;
+  PathBuffer framedynInWbem;
+  PathBuffer framedynSource;
+};
+
+// false when Windows cannot name its directory or the name does not fit the buffer; the
+// buffer's contents are then undefined.
+bool GetWindowsDir(PathBuffer& directory) {
+  const UINT length = GetWindowsDirectoryA(directory, MAX_PATH);
+  return length > 0 && length < MAX_PATH;
+}
+
+bool FormLibraryPaths(const char* windowsDir, LibraryPaths& paths) {
+  return FormatPath(paths.psapiInSystem, "%s\\System32\\%s", windowsDir, kPsapi) &&
+         FormatPath(paths.psapiSource, "%s\\%s", DriverDir, kPsapi) &&
+         FormatPath(paths.framedynInSystem, "%s\\System32\\%s", windowsDir, kFramedyn) &&
+         FormatPath(paths.framedynInWbem, "%s\\System32\\wbem\\%s", windowsDir, kFramedyn) &&
+         FormatPath(paths.framedynSource, "%s\\%s", DriverDir, kFramedyn);
+}
+
+// Any directory entry of that name counts, a directory included. The search record is not read.
+bool IsPresent(const char* path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path, &found);
+  if (search == INVALID_HANDLE_VALUE)
+    return false;
+  FindClose(search);
+  return true;
+}
+
+// The System32 paths are used as they are: a 32-bit process on 64-bit Windows gets SysWOW64,
+// which is where its own libraries belong.
+bool ProvidePsapi(const LibraryPaths& paths) {
+  if (IsPresent(paths.psapiInSystem))
+    return true;
+  return CopyFileA(paths.psapiSource, paths.psapiInSystem, FALSE) != FALSE;
+}
+
+// framedyn.dll belongs to WMI and is accepted in System32 or its "wbem" folder, but provided in
+// "wbem" only. The copy is tried twice in a row.
+bool ProvideFramedyn(const LibraryPaths& paths) {
+  if (IsPresent(paths.framedynInSystem) || IsPresent(paths.framedynInWbem))
+    return true;
+  return CopyFileA(paths.framedynSource, paths.framedynInWbem, FALSE) ||
+         CopyFileA(paths.framedynSource, paths.framedynInWbem, FALSE);
+}
+
+}  // namespace
+
+int ProvisionSystemLibraries() {
+  PathBuffer windowsDir = {};
+  LibraryPaths paths;
+  if (!GetWindowsDir(windowsDir) || !FormLibraryPaths(windowsDir, paths))
+    return 0;
+  return ProvidePsapi(paths) && ProvideFramedyn(paths) ? 1 : 0;
+}

@@ -1,0 +1,235 @@
+#include "fixture.h"
+#include "registry.h"
+#include "registry/registry.h"
+
+#include <vector>
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+constexpr char kProduct[] = "Software\\Tessix Software\\Tessix Tembrin";
+constexpr char kPdfClass[] = "Software\\Classes\\.pdf";
+constexpr char kPdfMime[] = "SOFTWARE\\Classes\\MIME\\Database\\Content Type\\application/pdf";
+constexpr char kUserPdf[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.pdf";
+
+const Names kMachineTrees = {
+    "SOFTWARE\\Classes\\CLSID\\{C2A97E41-0B6D-4F38-8E15-6D4C2B9A7F03}",
+    "SOFTWARE\\Classes\\CLSID\\{5B1E2C90-7D34-4A6F-9C21-3E8D0F6A4B17}",
+    "SOFTWARE\\Classes\\TessixTembrin.Document",
+    "SOFTWARE\\Classes\\Applications\\TESSIX~1.EXE",
+    "SOFTWARE\\Tessix Software\\Tessix Tembrin",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\Programs\\"
+    "Tessix Tembrin",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Management\\ARPCache\\Tessix Tembrin",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessix Tembrin",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KovraTembrin",
+};
+
+const Names kUserTrees = {
+    "SOFTWARE\\Classes\\CLSID\\{C2A97E41-0B6D-4F38-8E15-6D4C2B9A7F03}",
+    "SOFTWARE\\Classes\\TessixTembrin.Document",
+    "SOFTWARE\\Classes\\Applications\\TESSIX~1.EXE",
+    "SOFTWARE\\Tessix Software\\Tessix Tembrin",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\Programs\\"
+    "Tessix Tembrin",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Management\\ARPCache\\Tessix Tembrin",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessix Tembrin",
+    "SOFTWARE\\Tessix Software\\Tessix Tembrin",
+    "SOFTWARE\\Tessix Software\\Tessix Tembrin Beta",
+};
+
+class PdfAssociation : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    sim::reg::SetString(HKEY_LOCAL_MACHINE, kPdfClass, "", "Tembrin.Document");
+    sim::reg::SetString(HKEY_LOCAL_MACHINE, kPdfClass, "Content Type", "application/pdf");
+    sim::reg::SetString(HKEY_LOCAL_MACHINE, kPdfMime, "CLSID", "{TEMBRIN}");
+    sim::reg::SetString(HKEY_CURRENT_USER, kUserPdf, "Progid", "Tembrin.Document");
+    sim::reg::CreateKey(HKEY_CURRENT_USER, std::string(kUserPdf) + "\\OpenWithList");
+  }
+  static void Save(HKEY root, const char* name, const std::string& text) {
+    sim::reg::SetString(root, kProduct, name, text);
+  }
+  static std::optional<std::string> DocumentClass() {
+    return sim::reg::GetString(HKEY_LOCAL_MACHINE, kPdfClass, "");
+  }
+  static std::optional<std::string> MimeClsid() {
+    return sim::reg::GetString(HKEY_LOCAL_MACHINE, kPdfMime, "CLSID");
+  }
+  static std::optional<std::string> ProgId() {
+    return sim::reg::GetString(HKEY_CURRENT_USER, kUserPdf, "Progid");
+  }
+};
+
+TEST_F(PdfAssociation, NothingSavedRemovesClassAndProgIdButWritesAnEmptyClsid) {
+  RestorePdfAssociation();
+  EXPECT_EQ(DocumentClass(), std::nullopt);
+  EXPECT_EQ(sim::reg::ValueNames(HKEY_LOCAL_MACHINE, kPdfClass), Names{"Content Type"});
+  EXPECT_EQ(MimeClsid(), "");
+  EXPECT_EQ(ProgId(), std::nullopt);
+  EXPECT_EQ(sim::reg::Subkeys(HKEY_CURRENT_USER, kUserPdf), Names{"OpenWithList"});
+  // The reads leave the product key behind, empty, under both roots.
+  EXPECT_TRUE(sim::reg::KeyExists(HKEY_CURRENT_USER, kProduct));
+  EXPECT_TRUE(sim::reg::ValueNames(HKEY_LOCAL_MACHINE, kProduct).empty());
+}
+
+TEST_F(PdfAssociation, MachineValuesWinAndTheUserKeyIsNotEvenRead) {
+  Save(HKEY_LOCAL_MACHINE, "strdocument", "AcroExch.Document");
+  Save(HKEY_LOCAL_MACHINE, "strCLSID", "{MACHINE-CLSID}");
+  Save(HKEY_LOCAL_MACHINE, "strProgid", "AcroExch.Document.7");
+  Save(HKEY_CURRENT_USER, "strdocument", "user");
+  Save(HKEY_CURRENT_USER, "strCLSID", "user");
+  Save(HKEY_CURRENT_USER, "strProgid", "user");
+  RestorePdfAssociation();
+  EXPECT_EQ(DocumentClass(), "AcroExch.Document");
+  EXPECT_EQ(MimeClsid(), "{MACHINE-CLSID}");
+  EXPECT_EQ(ProgId(), "AcroExch.Document.7");
+  EXPECT_EQ(CallSequence({"RegCreateKeyExA"}).find("HKCU, Software\\Tessix"), std::string::npos);
+}
+
+TEST_F(PdfAssociation, UserValuesFillInWhereTheMachineHasNoneOrAnEmptyOne) {
+  Save(HKEY_LOCAL_MACHINE, "strdocument", "MachineDoc");
+  Save(HKEY_LOCAL_MACHINE, "strCLSID", "");
+  Save(HKEY_CURRENT_USER, "strdocument", "UserDoc");
+  Save(HKEY_CURRENT_USER, "strCLSID", "{USER-CLSID}");
+  Save(HKEY_CURRENT_USER, "strProgid", "User.ProgId");
+  RestorePdfAssociation();
+  EXPECT_EQ(DocumentClass(), "MachineDoc");
+  EXPECT_EQ(MimeClsid(), "{USER-CLSID}");
+  EXPECT_EQ(ProgId(), "User.ProgId");
+  // Two fallbacks to the user's key, for the CLSID and the ProgID.
+  int userReads = 0;
+  for (const sim::Call& call : sim::CallsTo("RegCreateKeyExA"))
+    userReads += call.args[0] == "HKCU" && call.args[1] == kProduct;
+  EXPECT_EQ(userReads, 2);
+}
+
+TEST_F(PdfAssociation, AllThreeAreReadBeforeAnythingIsRestored) {
+  Save(HKEY_LOCAL_MACHINE, "strdocument", "Doc");
+  Save(HKEY_LOCAL_MACHINE, "strCLSID", "{C}");
+  RestorePdfAssociation();
+  std::vector<std::string> order;
+  for (const sim::Call& call : sim::Calls())
+    if (call.function == "RegQueryValueExA" && call.args[2] == "NULL")
+      order.push_back("read " + call.args[1]);
+    else if (call.function == "RegSetValueExA" || call.function == "RegDeleteValueA")
+      order.push_back(call.function + " " + call.args[1]);
+  EXPECT_EQ(order, (Names{"read strdocument", "read strCLSID", "read strProgid", "read strProgid",
+                          "RegSetValueExA ", "RegSetValueExA CLSID", "RegDeleteValueA Progid"}));
+}
+
+TEST_F(PdfAssociation, MissingKeysAreCreatedOnlyToWriteAText) {
+  sim::Reset();
+  RestorePdfAssociation();
+  EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kPdfClass)) << "nothing to delete there";
+  EXPECT_FALSE(sim::reg::KeyExists(HKEY_CURRENT_USER, kUserPdf));
+  EXPECT_EQ(MimeClsid(), "") << "the CLSID key is created for the empty text";
+
+  sim::Reset();
+  Save(HKEY_LOCAL_MACHINE, "strdocument", "Doc");
+  Save(HKEY_CURRENT_USER, "strProgid", "Prog");
+  RestorePdfAssociation();
+  EXPECT_EQ(DocumentClass(), "Doc");
+  EXPECT_EQ(ProgId(), "Prog");
+}
+
+TEST_F(PdfAssociation, KeysThatCannotBeOpenedForDeletingAreLeftAlone) {
+  sim::reg::SetReadOnly(HKEY_LOCAL_MACHINE, kPdfClass);
+  sim::reg::SetNotOpenable(HKEY_CURRENT_USER, kUserPdf);
+  RestorePdfAssociation();
+  EXPECT_EQ(DocumentClass(), "Tembrin.Document");
+  EXPECT_EQ(MimeClsid(), "") << "the other rows go on";
+  EXPECT_EQ(ProgId(), "Tembrin.Document");
+  EXPECT_EQ(sim::CountCalls("RegDeleteValueA"), 0);
+}
+
+class ProductRegistration : public SimTest {
+ protected:
+  // Neighbours of the product's trees, which must survive.
+  static void SeedNeighbours(HKEY root) {
+    sim::reg::SetString(root, "SOFTWARE\\Classes\\CLSID\\{00000000-OTHER}", "", "other");
+    sim::reg::SetString(root, "SOFTWARE\\Classes\\Other.Document", "", "other");
+    sim::reg::CreateKey(root, "SOFTWARE\\Classes\\Applications\\OTHER.EXE");
+    sim::reg::SetString(root, "SOFTWARE\\Tessix Software\\Tessix Tembrin Viewer", "v", "keep");
+    sim::reg::SetString(root, "SOFTWARE\\Tessix Software", "shared", "keep");
+    sim::reg::CreateKey(root,
+                        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\"
+                        "Start Menu\\Programs\\Accessories");
+    sim::reg::CreateKey(root,
+                        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Management\\ARPCache\\"
+                        "Other");
+    sim::reg::SetString(root, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other",
+                        "DisplayName", "Other");
+  }
+  static void SeedTree(HKEY root, const std::string& path) {
+    sim::reg::SetString(root, path, "", "product");
+    sim::reg::SetString(root, path + "\\Sub\\Deeper", "v", "product");
+    sim::reg::CreateKey(root, path + "\\Other");
+  }
+  // The keys opened from a root: one per DeleteKeyTree when the key is missing.
+  static Names TreesVisited() {
+    Names visited;
+    for (const sim::Call& call : sim::CallsTo("RegOpenKeyExA"))
+      visited.push_back(call.args[0] + " " + call.args[1]);
+    return visited;
+  }
+};
+
+TEST_F(ProductRegistration, RemovesEveryTreeOfBothListsAndNothingElse) {
+  SeedNeighbours(HKEY_LOCAL_MACHINE);
+  SeedNeighbours(HKEY_CURRENT_USER);
+  // What each list leaves out must stay in that hive.
+  SeedTree(HKEY_CURRENT_USER, kMachineTrees[1]);
+  SeedTree(HKEY_CURRENT_USER, kMachineTrees[8]);
+  SeedTree(HKEY_LOCAL_MACHINE, kUserTrees[8]);
+  const std::string machine = sim::reg::Dump(HKEY_LOCAL_MACHINE);
+  const std::string user = sim::reg::Dump(HKEY_CURRENT_USER);
+  for (const std::string& path : kMachineTrees)
+    SeedTree(HKEY_LOCAL_MACHINE, path);
+  for (const std::string& path : kUserTrees)
+    SeedTree(HKEY_CURRENT_USER, path);
+
+  RemoveProductRegistration();
+
+  EXPECT_EQ(sim::reg::Dump(HKEY_LOCAL_MACHINE), machine);
+  EXPECT_EQ(sim::reg::Dump(HKEY_CURRENT_USER), user);
+}
+
+TEST_F(ProductRegistration, MachineListFirstThenUserListThenOneNotice) {
+  RemoveProductRegistration();
+  Names expected;
+  for (const std::string& path : kMachineTrees)
+    expected.push_back("HKLM " + path);
+  for (const std::string& path : kUserTrees)
+    expected.push_back("HKCU " + path);
+  EXPECT_EQ(TreesVisited(), expected);
+  ASSERT_EQ(sim::CountCalls("SHChangeNotify"), 1) << "even though nothing was removed";
+  EXPECT_EQ(sim::Calls().back().Text(), "SHChangeNotify(0x8000000, 0x0, NULL, NULL)");
+}
+
+TEST_F(ProductRegistration, TreeThatCannotBeRemovedDoesNotStopTheOthers) {
+  SeedTree(HKEY_LOCAL_MACHINE, kMachineTrees[0]);
+  SeedTree(HKEY_LOCAL_MACHINE, kMachineTrees[1]);
+  SeedTree(HKEY_CURRENT_USER, kUserTrees[0]);
+  sim::reg::SetNotOpenable(HKEY_LOCAL_MACHINE, kMachineTrees[0] + "\\Other");
+  RemoveProductRegistration();
+  EXPECT_EQ(sim::reg::Subkeys(HKEY_LOCAL_MACHINE, kMachineTrees[0]), (Names{"Other", "Sub"}))
+      << "Sub comes after the key that cannot be opened";
+  EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kMachineTrees[1]));
+  EXPECT_FALSE(sim::reg::KeyExists(HKEY_CURRENT_USER, kUserTrees[0]));
+  EXPECT_EQ(sim::CountCalls("SHChangeNotify"), 1);
+}
+
+TEST_F(ProductRegistration, RestoreThenRemoveLeavesNoProductKeyBehind) {
+  sim::reg::SetString(HKEY_CURRENT_USER, kProduct, "strProgid", "Saved.ProgId");
+  RestorePdfAssociation();
+  RemoveProductRegistration();
+  EXPECT_EQ(sim::reg::GetString(HKEY_CURRENT_USER, kUserPdf, "Progid"), "Saved.ProgId");
+  EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kProduct));
+  EXPECT_FALSE(sim::reg::KeyExists(HKEY_CURRENT_USER, kProduct));
+}
+
+}  // namespace
