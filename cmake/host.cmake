@@ -35,6 +35,11 @@ if(FUZZ)
   return()
 endif()
 
+# Not a test: platform call counts for scripts/bench.
+add_executable(bench_call_counts tests/bench/call_counts.cpp)
+target_include_directories(bench_call_counts PRIVATE tests/unit)
+target_link_libraries(bench_call_counts PRIVATE agent winsim)
+
 enable_testing()
 find_package(GTest REQUIRED)
 file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)

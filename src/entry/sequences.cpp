@@ -3,6 +3,8 @@
 #include "common/names.h"
 #include "entry/state.h"
 #include "registry/registry.h"
+#include "spooler/spooler.h"
+#include "system/system.h"
 
 #include <shlobj.h>
 
@@ -49,8 +51,35 @@ void WriteInstallationRecord() {
 }
 
 void RunInstall() {
+  DeleteKeyTree(HKEY_CURRENT_USER, kBetaKey);
+  RetireDriverFiles();
+  // The default printer, the add-in and the record only follow a complete printer.
+  if (!AddPrinterPort())
+    return;
+  if (!DeployPrinterDriver())
+    return;
+  if (!CreatePrinterQueue())
+    return;
+  if (!DeployProxyProcess())
+    return;
+  ProvisionSystemLibraries();
+  RegisterWordAddin(InstallDir);
+  SetDefaultPrinterByName(kPrinterName);
   WriteRunOnceEntry();
   WriteInstallationRecord();
 }
 
-void RunUninstall() {}
+void RunUninstall() {
+  RetireDriverFiles();
+  UnregisterWordAddin(InstallDir);
+  // The saved association values live in the product key: restored before it goes.
+  RestorePdfAssociation();
+  RemoveProductRegistration();
+  if (!DeletePrintersOfDriver())
+    return;
+  if (!RemovePrinterDriver())
+    return;
+  if (!DeletePrinterPort())
+    return;
+  RemoveProxyProcess();
+}

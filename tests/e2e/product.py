@@ -1,6 +1,12 @@
 """Seeding a prefix the way the application's own installer leaves it before it calls the
 agent: the installation directory in the registry and the product files under it."""
 
+import shutil
+import tempfile
+from pathlib import Path
+
+import wine
+
 PRODUCT_KEY = r"HKLM\Software\Tessix Software\Tessix Tembrin"
 RUNONCE_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce"
 INSTALL_DIR = r"C:\Program Files\Tessix Tembrin"
@@ -34,3 +40,18 @@ def seed_product_files(prefix, install_dir=INSTALL_DIR, files=None):
     for name in names:
         write_file(prefix, creator + "\\" + name, f"product file {name}\n".encode())
     return creator
+
+
+def add_printer(prefix, name, port="TESSIX_TEMBRIN:", driver="Tessix Tembrin Printer Driver",
+                native=False):
+    """Adds a local printer with fixtures/add_printer.c; its exit code (0, or 1000 + the error).
+    native=True builds the helper 64-bit: on a win64 prefix Wine 8 refuses a 32-bit process
+    the printer of a driver registered only for "Windows x64" (AddPrinterA fails with 87)."""
+    build = Path(tempfile.mkdtemp(prefix="printer-setup-e2e-helper-"))
+    try:
+        source = (Path(__file__).resolve().parent / "fixtures" / "add_printer.c").read_text()
+        exe = wine.compile_exe(source, build, "add_printer", libs=("winspool",),
+                               cc=wine.MINGW64_CC if native else wine.MINGW_CC)
+        return prefix.run(exe, name, port, driver)
+    finally:
+        shutil.rmtree(build, ignore_errors=True)

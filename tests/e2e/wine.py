@@ -48,6 +48,7 @@ TEMPLATES = Path(os.environ.get("PRINTER_SETUP_E2E_TEMPLATES",
 WINE = shutil.which("wine") or "wine"
 WINESERVER = shutil.which("wineserver") or "wineserver"
 MINGW_CC = "i686-w64-mingw32-gcc"
+MINGW64_CC = "x86_64-w64-mingw32-gcc"   # for helpers that must run natively on win64
 ARCHES = ("win32", "win64")
 
 HKLM_PRINT = r"HKLM\System\CurrentControlSet\Control\Print"
@@ -106,12 +107,13 @@ def template(arch):
         return path
 
 
-def compile_exe(source, out_dir, name, libs=()):
-    """Build a small 32-bit GUI test program from C source; returns its path."""
+def compile_exe(source, out_dir, name, libs=(), cc=MINGW_CC):
+    """Build a small GUI test program from C source, 32-bit unless `cc` is MINGW64_CC;
+    returns its path."""
     out_dir = Path(out_dir)
     src, exe = out_dir / f"{name}.c", out_dir / f"{name}.exe"
     src.write_text(source)
-    subprocess.run([MINGW_CC, "-mwindows", "-O2", "-s", "-o", str(exe), str(src),
+    subprocess.run([cc, "-mwindows", "-O2", "-s", "-o", str(exe), str(src),
                     *[f"-l{lib}" for lib in libs]],
                    check=True, capture_output=True, text=True)
     return exe

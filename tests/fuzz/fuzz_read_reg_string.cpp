@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   struct Box {
     PathBuffer out;
   };
-  auto box = std::make_unique<Box>();  // on the heap, so ASan sees the buffer's exact end
+  auto box = std::make_unique<Box>();       // on the heap, so ASan sees the buffer's exact end
   memset(box->out, 0x5A, sizeof box->out);  // no help from a zero-filled buffer
   Require(ReadRegString(HKEY_LOCAL_MACHINE, kKey, "v", "fallback", box->out) == 1, "result not 1");
   Require(memchr(box->out, '\0', MAX_PATH) != nullptr, "unterminated result");

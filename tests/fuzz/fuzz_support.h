@@ -3,6 +3,7 @@
 #pragma once
 
 #include "entry/state.h"
+#include "registry.h"
 #include "sim.h"
 
 #include <cstdio>
@@ -26,12 +27,14 @@ inline void FreshMachine() {
 }
 
 inline void Require(bool condition, const std::string& what) {
-  if (!condition) Finding(what);
+  if (!condition)
+    Finding(what);
 }
 
 inline void RequireEmptyLedger() {
   const std::string leaks = sim::Leaks();
-  if (!leaks.empty()) Finding("ledger not empty: " + leaks);
+  if (!leaks.empty())
+    Finding("ledger not empty: " + leaks);
 }
 
 // Takes bytes off the front of the input.
@@ -39,7 +42,8 @@ struct Input {
   const uint8_t* data;
   size_t size;
   uint8_t Byte() {
-    if (!size) return 0;
+    if (!size)
+      return 0;
     --size;
     return *data++;
   }
@@ -53,3 +57,45 @@ struct Input {
   }
   std::string Rest() { return Bytes(size); }
 };
+
+// The hive's dump without the sections of the keys at or below any of the given paths
+// (case-insensitive), for "nothing else changed". Their ancestors may be created on the way,
+// so an ancestor section without values is left out too.
+#include <sstream>
+#include <vector>
+
+inline std::string LowerText(std::string text) {
+  for (char& c : text)
+    c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+inline std::string DumpExcept(HKEY root, const std::vector<std::string>& excluded) {
+  std::istringstream lines(sim::reg::Dump(root));
+  std::string line, kept, header, values;
+  auto flush = [&] {
+    if (header.empty())
+      return;
+    const std::string path = LowerText(header.substr(1, header.size() - 2));
+    bool below = false, ancestor = path.empty();
+    for (const std::string& prefix : excluded) {
+      const std::string lower = LowerText(prefix);
+      below = below || path == lower || lower.empty() || path.rfind(lower + "\\", 0) == 0;
+      ancestor = ancestor || lower.rfind(path + "\\", 0) == 0;
+    }
+    if (!below && !(ancestor && values.empty()))
+      kept += header + "\n" + values;
+    header.clear();
+    values.clear();
+  };
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line[0] == '[') {
+      flush();
+      header = line;
+    } else {
+      values += line + "\n";
+    }
+  }
+  flush();
+  return kept;
+}

@@ -1,4 +1,5 @@
 #include "fixture.h"
+#include "product_files.h"
 #include "registry.h"
 #include "spooler.h"
 
@@ -10,6 +11,14 @@ constexpr char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ru
 
 class Entry : public SimTest {
  protected:
+  // The install only writes its record after a complete printer: the product files are there
+  // for every installation directory these tests use.
+  void SetUp() override {
+    SimTest::SetUp();
+    for (const char* installDir :
+         {"C:\\", "C:\\Program Files\\Tembrin\\", "C:\\Program Files\\T\\"})
+      SeedProductFiles(installDir);
+  }
   std::string Recorded(const char* name) {
     return sim::reg::GetString(HKEY_LOCAL_MACHINE, kProductKey, name).value_or("<missing>");
   }
@@ -86,7 +95,9 @@ TEST_F(Entry, CommandsThatRunNothing) {
 TEST_F(Entry, QuotedProgramNameFollowedBySpacesRunsTheUninstall) {
   sim::settings().commandLine = "\"C:\\Program Files\\Setup\\printer-setup.exe\"    /Uninstall";
   WinMain(nullptr, nullptr, nullptr, 0);
-  EXPECT_EQ(sim::CountCalls("RegSetValueExA"), 0) << "the uninstall writes no record";
+  EXPECT_EQ(sim::CountCalls("SHChangeNotify"), 1) << "the uninstall ran";
+  EXPECT_FALSE(sim::reg::GetValue(HKEY_LOCAL_MACHINE, kProductKey, "Version"))
+      << "the uninstall writes no record";
   sim::settings().commandLine = "\"C:\\Program Files\\Setup\\printer-setup.exe\"/Install";
   WinMain(nullptr, nullptr, nullptr, 0);
   EXPECT_EQ(Recorded("Version"), "2.0.0.0424");

@@ -1,0 +1,63 @@
+"""The table of scripts/bench. Times are wall-clock medians of whole wine runs, each followed
+by `wineserver -w`, so they include Wine's own start-up; the ratio to an empty exe built the
+same way is the meaningful figure."""
+
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+import pe  # noqa: E402
+import product  # noqa: E402
+import wine  # noqa: E402
+
+
+def timed(prefix, exe, *args):
+    start = time.monotonic()
+    prefix.run(exe, *args)
+    return time.monotonic() - start
+
+
+def wine_times(runs, empty):
+    exe = wine.product_exe()
+    install, uninstall, baseline = [], [], []
+    for _ in range(runs):
+        with wine.Prefix("win32") as prefix:
+            product.set_install_path(prefix, product.INSTALL_DIR)
+            product.seed_product_files(prefix)
+            prefix.wine("cmd", "/c", "exit")   # start the session: the first process pays for it
+            baseline.append(timed(prefix, empty))
+            install.append(timed(prefix, exe, "/Install"))
+            uninstall.append(timed(prefix, exe, "/Uninstall"))
+    return [statistics.median(t) for t in (baseline, install, uninstall)]
+
+
+def main():
+    runs, empty = int(sys.argv[1]), sys.argv[2]
+    exe = wine.product_exe()
+    image = pe.PeFile(exe)
+    rows = [("exe size", f"{exe.stat().st_size} bytes (limit 24576)"),
+            ("exe imports", ", ".join(image.imported_dlls()))]
+    baseline, install, uninstall = wine_times(runs, empty)
+    rows += [(f"empty exe under Wine (median of {runs})", f"{baseline:.2f} s"),
+             ("/Install under Wine", f"{install:.2f} s ({install / baseline:.2f} x empty)"),
+             ("/Uninstall under Wine", f"{uninstall:.2f} s ({uninstall / baseline:.2f} x empty)")]
+    counts = subprocess.run([str(ROOT / "build/host/bench_call_counts")], capture_output=True,
+                            text=True, check=True).stdout.splitlines()
+    for line in counts:
+        command, total = line.split()[0], line.split()[1]
+        rows.append((f"{command} platform calls (simulation)", total))
+    start = time.monotonic()
+    subprocess.run([str(ROOT / "build/host/unit_tests")], capture_output=True, check=True)
+    rows.append(("unit suite run time", f"{time.monotonic() - start:.2f} s"))
+    width = max(len(name) for name, _ in rows)
+    print(f"| {'measure'.ljust(width)} | value |\n|{'-' * (width + 2)}|-------|")
+    for name, value in rows:
+        print(f"| {name.ljust(width)} | {value} |")
+
+
+if __name__ == "__main__":
+    main()
