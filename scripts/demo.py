@@ -8,16 +8,13 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 import product  # noqa: E402
 import wine  # noqa: E402
+from product import FIXTURES, PDF_CLASS, PDF_MIME, PROBE_KEY  # noqa: E402
+from product import USER_PDF as PDF_USER  # noqa: E402
 
 DRIVER_DIR = r"C:\windows\system32\spool\drivers\w32x86"
 HKCU_PRODUCT = r"HKCU\Software\Tessix Software\Tessix Tembrin"
 HKCU_BETA = r"HKCU\Software\Tessix Software\Tessix Tembrin Beta"
-PDF_CLASS = r"HKLM\Software\Classes\.pdf"
-PDF_MIME = r"HKLM\Software\Classes\MIME\Database\Content Type\application/pdf"
-PDF_USER = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.pdf"
 DOCUMENT_CLASS = r"HKLM\Software\Classes\TessixTembrin.Document"
-ADDIN_PROBE = r"HKCU\Software\Tessix E2E\AddinProbe"
-FIXTURES = Path(__file__).resolve().parents[1] / "tests" / "e2e" / "fixtures"
 
 
 def reg(text):
@@ -67,7 +64,7 @@ def snapshot(prefix):
     state[f"registry  {PDF_USER}  Progid"] = prefix.reg_query(PDF_USER, "Progid")
     for key in (DOCUMENT_CLASS, HKCU_PRODUCT, HKCU_BETA):
         state[f"registry  {key}"] = "present" if prefix.reg_key_exists(key) else None
-    state["add-in    self-registration calls"] = prefix.reg_query(ADDIN_PROBE, "Calls")
+    state["add-in    self-registration calls"] = prefix.reg_query(PROBE_KEY, "Calls")
     state["spooler   ports"] = ", ".join(p for p in prefix.ports() if "TESSIX" in p) or None
     state["spooler   drivers (Windows NT x86)"] = ", ".join(prefix.drivers()) or None
     state["spooler   printers"] = ", ".join(prefix.printers()) or None

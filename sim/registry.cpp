@@ -292,7 +292,10 @@ LSTATUS OpenOrCreate(HKEY parent, LPCSTR subKey, REGSAM access, PHKEY result, bo
   for (const std::string& part : Split(subKey ? subKey : ""))
     path.push_back(part);
   const bool machine = base->machine;
-  Redirect(machine, path, (access & KEY_WOW64_64KEY) != 0);
+  // A key opened below an open key stays in that key's view: only a path from the hive's root
+  // crosses the redirected "Software".
+  if (base->path.empty())
+    Redirect(machine, path, (access & KEY_WOW64_64KEY) != 0);
   Key* key = Find(Hive(machine), path);
   if (!key && !create)
     return ERROR_FILE_NOT_FOUND;

@@ -3,7 +3,7 @@
 // leaves something behind.
 #include "../unit/product_files.h"
 #include "com.h"
-#include "entry/state.h"
+#include "../unit/agent_state.h"
 #include "files.h"
 #include "registry.h"
 #include "sim.h"
@@ -30,8 +30,7 @@ void Seed() {
 
 int Run(const char* command) {
   sim::ClearCalls();
-  HasAdminRights = 1;
-  Is64BitWindows = 0;
+  ResetAgentState();
   sim::settings().commandLine = std::string("printer-setup.exe ") + command;
   WinMain(nullptr, nullptr, nullptr, 0);
   std::map<std::string, int> byFunction;

@@ -11,6 +11,15 @@ PRODUCT_KEY = r"HKLM\Software\Tessix Software\Tessix Tembrin"
 RUNONCE_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce"
 INSTALL_DIR = r"C:\Program Files\Tessix Tembrin"
 
+# The PDF association that /Uninstall restores from the saved values.
+PDF_CLASS = r"HKLM\Software\Classes\.pdf"
+PDF_MIME = r"HKLM\Software\Classes\MIME\Database\Content Type\application/pdf"
+USER_PDF = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.pdf"
+
+# The stand-in add-in (fixtures/addin_probe.c) records its self-registration calls here.
+FIXTURES = Path(__file__).resolve().parent / "fixtures"
+PROBE_KEY = r"HKCU\Software\Tessix E2E\AddinProbe"
+
 DRIVER_FILES = ("qelvpr_drv.dll", "qelvpr_ui.dll", "qelvpr_pnt.txt")
 DRIVER_FILES_64 = ("qelvpr_drv64.dll", "qelvpr_ui64.dll", "qelvpr_pnt64.txt")
 

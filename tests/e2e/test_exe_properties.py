@@ -28,6 +28,11 @@ class ExeProperties(unittest.TestCase):
         self.assertTrue(imported, "an import table")
         self.assertLessEqual(imported, ALLOWED_DLLS, "no libstdc++, libgcc or pthread DLL")
 
+    def test_stays_within_24_kib(self):
+        # An empty GUI exe of this MinGW is 14,848 bytes; the agent must not bring a C runtime
+        # or a printf of its own along.
+        self.assertLessEqual(self.exe.stat().st_size, 24576)
+
     def test_is_stripped(self):
         self.assertEqual(self.pe.symbol_count, 0, "no COFF symbol table")
         self.assertNotIn(b".debug", b"".join(n.encode() for n, *_ in self.pe.sections))

@@ -9,15 +9,10 @@ from pathlib import Path
 
 import product
 import wine
-from product import PRODUCT_KEY
+from product import FIXTURES, PDF_CLASS, PDF_MIME, PRODUCT_KEY, PROBE_KEY, USER_PDF
 
-FIXTURES = Path(__file__).resolve().parent / "fixtures"
-PROBE_KEY = r"HKCU\Software\Tessix E2E\AddinProbe"
 
 BETA_KEY = r"Software\Tessix Software\Tessix Tembrin Beta"
-PDF_CLASS = r"HKLM\Software\Classes\.pdf"
-PDF_MIME = r"HKLM\Software\Classes\MIME\Database\Content Type\application/pdf"
-USER_PDF = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.pdf"
 
 CLSID_DOCUMENT = r"Software\Classes\CLSID\{C2A97E41-0B6D-4F38-8E15-6D4C2B9A7F03}"
 CLSID_PRINTER = r"Software\Classes\CLSID\{5B1E2C90-7D34-4A6F-9C21-3E8D0F6A4B17}"

@@ -167,8 +167,7 @@ bool Called(const std::string& function, const std::string& argument = "") {
 }
 
 void Run(const char* command) {
-  HasAdminRights = 1;
-  Is64BitWindows = 0;
+  ResetAgentState();
   sim::settings().commandLine = std::string("printer-setup.exe ") + command;
   WinMain(nullptr, nullptr, nullptr, 0);
   RequireEmptyLedger();

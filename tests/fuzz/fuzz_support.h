@@ -2,7 +2,7 @@
 // input must pass whatever it held.
 #pragma once
 
-#include "entry/state.h"
+#include "../unit/agent_state.h"
 #include "registry.h"
 #include "sim.h"
 
@@ -13,11 +13,7 @@
 
 inline void FreshMachine() {
   sim::Reset();
-  HasAdminRights = 1;
-  Is64BitWindows = 0;
-  memset(InstallDir, 0, sizeof InstallDir);
-  memset(DriverEnvironment, 0, sizeof DriverEnvironment);
-  memset(DriverDir, 0, sizeof DriverDir);
+  ResetAgentState();
 }
 
 // A finding: print what broke and abort, so libFuzzer keeps the input.

@@ -2,7 +2,7 @@
 // nothing open, loaded, allocated or initialised behind.
 #pragma once
 
-#include "entry/state.h"
+#include "agent_state.h"
 #include "sim.h"
 
 #include <gtest/gtest.h>
@@ -14,11 +14,7 @@ class SimTest : public ::testing::Test {
  protected:
   void SetUp() override {
     sim::Reset();
-    HasAdminRights = 1;
-    Is64BitWindows = 0;
-    memset(InstallDir, 0, sizeof InstallDir);
-    memset(DriverEnvironment, 0, sizeof DriverEnvironment);
-    memset(DriverDir, 0, sizeof DriverDir);
+    ResetAgentState();
   }
   void TearDown() override { EXPECT_EQ(sim::Leaks(), "") << "the ledger is not empty"; }
 
