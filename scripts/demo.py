@@ -15,6 +15,9 @@ DRIVER_DIR = r"C:\windows\system32\spool\drivers\w32x86"
 HKCU_PRODUCT = r"HKCU\Software\Tessix Software\Tessix Tembrin"
 HKCU_BETA = r"HKCU\Software\Tessix Software\Tessix Tembrin Beta"
 DOCUMENT_CLASS = r"HKLM\Software\Classes\TessixTembrin.Document"
+ADDIN_CLASS = r"HKLM\Software\Classes\CLSID\{C2A97E41-0B6D-4F38-8E15-6D4C2B9A7F03}"
+UNINSTALL_ENTRY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tessix Tembrin"
+UNRELATED = r"HKLM\Software\Classes\.txt"
 
 
 def reg(text):
@@ -37,6 +40,15 @@ def seed(prefix, scratch):
 
 [{reg(DOCUMENT_CLASS)}]
 @="Tessix Tembrin Document"
+
+[{reg(ADDIN_CLASS)}\\InprocServer32]
+@="C:\\\\Program Files\\\\Tessix Tembrin\\\\qlc_wordaddin.dll"
+
+[{reg(UNINSTALL_ENTRY)}]
+"DisplayName"="Tessix Tembrin"
+
+[{reg(UNRELATED)}]
+@="txtfile"
 
 [{reg(PDF_CLASS)}]
 @="TessixTembrin.Document"
@@ -62,7 +74,7 @@ def snapshot(prefix):
     state[f"registry  {PDF_CLASS}  (default)"] = prefix.reg_query(PDF_CLASS, "")
     state[f"registry  {PDF_MIME}  CLSID"] = prefix.reg_query(PDF_MIME, "CLSID")
     state[f"registry  {PDF_USER}  Progid"] = prefix.reg_query(PDF_USER, "Progid")
-    for key in (DOCUMENT_CLASS, HKCU_PRODUCT, HKCU_BETA):
+    for key in (DOCUMENT_CLASS, ADDIN_CLASS, UNINSTALL_ENTRY, HKCU_PRODUCT, HKCU_BETA, UNRELATED):
         state[f"registry  {key}"] = "present" if prefix.reg_key_exists(key) else None
     state["add-in    self-registration calls"] = prefix.reg_query(PROBE_KEY, "Calls")
     state["spooler   ports"] = ", ".join(p for p in prefix.ports() if "TESSIX" in p) or None
