@@ -176,7 +176,7 @@ class RegistryAndSystemWin32(AgentCase):
         # The document class is saved in both hives (the machine's wins), the CLSID only in the
         # user's, the ProgID nowhere.
         self.prefix.reg_import(reg_text({
-            PRODUCT_KEY: {"strdocument": "AcroExch.Document.DC"},
+            PRODUCT_KEY: {"strdocument": "PdfViewer.Document.DC"},
             "HKCU" + PRODUCT_KEY[4:]: {"strdocument": "User.Document",
                                         "strCLSID": "{B801CA65-A1FC-11D0-85AD-444553540000}"},
         }))
@@ -184,7 +184,7 @@ class RegistryAndSystemWin32(AgentCase):
         self.run_agent("/Uninstall")
 
         self.assertEqual(self.addin_calls(), "DllUnregisterServer:ole;")
-        self.assertEqual(self.prefix.reg_query(PDF_CLASS, ""), "AcroExch.Document.DC")
+        self.assertEqual(self.prefix.reg_query(PDF_CLASS, ""), "PdfViewer.Document.DC")
         self.assertEqual(self.prefix.reg_query(PDF_CLASS, "Content Type"), "application/pdf")
         self.assertEqual(self.prefix.reg_query(PDF_MIME, "CLSID"),
                          "{B801CA65-A1FC-11D0-85AD-444553540000}")

@@ -51,20 +51,22 @@ const std::string k260(260, 's');
 
 const std::vector<SavedValueRow>& SavedValues() {
   static const std::vector<SavedValueRow> rows = {
-      {"REG_NONE holding text", REG_NONE, BytesOf("Acro.Doc\0"s), std::nullopt},
-      {"REG_SZ", REG_SZ, BytesOf("Acro.Doc\0"s), "Acro.Doc"},
-      {"REG_EXPAND_SZ, restored unexpanded", REG_EXPAND_SZ, BytesOf("%SystemRoot%\\Acro\0"s),
-       "%SystemRoot%\\Acro"},
-      {"REG_BINARY holding text", REG_BINARY, BytesOf("Acro.Doc\0"s), std::nullopt},
+      {"REG_NONE holding text", REG_NONE, BytesOf("Viewer.Doc\0"s), std::nullopt},
+      {"REG_SZ", REG_SZ, BytesOf("Viewer.Doc\0"s), "Viewer.Doc"},
+      {"REG_EXPAND_SZ, restored unexpanded", REG_EXPAND_SZ, BytesOf("%SystemRoot%\\Viewer\0"s),
+       "%SystemRoot%\\Viewer"},
+      {"REG_BINARY holding text", REG_BINARY, BytesOf("Viewer.Doc\0"s), std::nullopt},
       {"REG_DWORD", REG_DWORD, Bytes{0x41, 0x42, 0x43, 0x00}, std::nullopt},
       {"REG_DWORD_BIG_ENDIAN", REG_DWORD_BIG_ENDIAN, Bytes{0x00, 0x43, 0x42, 0x41}, std::nullopt},
-      {"REG_LINK", REG_LINK, Utf16Of("\\Registry\\Machine\\Software\\Classes\\Acro"), std::nullopt},
-      {"REG_MULTI_SZ", REG_MULTI_SZ, BytesOf("Acro.Doc\0Other\0\0"s), std::nullopt},
-      {"REG_QWORD", REG_QWORD, BytesOf("Acro.Doc"), std::nullopt},
-      {"REG_SZ without its terminator", REG_SZ, BytesOf("Acro.Doc"), "Acro.Doc"},
+      {"REG_LINK", REG_LINK, Utf16Of("\\Registry\\Machine\\Software\\Classes\\Viewer"),
+       std::nullopt},
+      {"REG_MULTI_SZ", REG_MULTI_SZ, BytesOf("Viewer.Doc\0Other\0\0"s), std::nullopt},
+      {"REG_QWORD", REG_QWORD, BytesOf("Viewer.Doc"), std::nullopt},
+      {"REG_SZ without its terminator", REG_SZ, BytesOf("Viewer.Doc"), "Viewer.Doc"},
       {"REG_EXPAND_SZ without its terminator", REG_EXPAND_SZ, BytesOf("%TEMP%"), "%TEMP%"},
-      {"REG_SZ with an embedded NUL: the text ends there", REG_SZ, BytesOf("Acro\0Doc\0"s), "Acro"},
-      {"REG_SZ starting with a NUL: empty", REG_SZ, BytesOf("\0Acro.Doc\0"s), std::nullopt},
+      {"REG_SZ with an embedded NUL: the text ends there", REG_SZ, BytesOf("Viewer\0Doc\0"s),
+       "Viewer"},
+      {"REG_SZ starting with a NUL: empty", REG_SZ, BytesOf("\0Viewer.Doc\0"s), std::nullopt},
       {"REG_SZ of no bytes at all", REG_SZ, Bytes{}, std::nullopt},
       {"REG_SZ of one NUL: empty", REG_SZ, Bytes{0}, std::nullopt},
       {"REG_SZ of ANSI bytes above 127", REG_SZ, BytesOf("\xC4\xD6\xDC.Doc\0"s),
@@ -75,12 +77,12 @@ const std::vector<SavedValueRow>& SavedValues() {
        k259},
       {"REG_SZ of 260 bytes without a terminator: no room for one", REG_SZ, BytesOf(k260),
        std::nullopt},
-      {"REG_SZ of 260 bytes with an early NUL", REG_SZ, BytesOf("Acro\0"s + std::string(255, 'x')),
-       "Acro"},
+      {"REG_SZ of 260 bytes with an early NUL", REG_SZ,
+       BytesOf("Viewer\0"s + std::string(253, 'x')), "Viewer"},
       {"REG_SZ of 261 bytes: does not fit", REG_SZ, BytesOf(k260 + '\0'), std::nullopt},
       {"REG_SZ of 70000 bytes", REG_SZ, BytesOf(std::string(69999, 's') + '\0'), std::nullopt},
       {"REG_SZ of 70000 bytes whose text ends early", REG_SZ,
-       BytesOf("Acro\0"s + std::string(69995, 'x')), std::nullopt},
+       BytesOf("Viewer\0"s + std::string(69993, 'x')), std::nullopt},
       {"REG_EXPAND_SZ of 70000 bytes", REG_EXPAND_SZ, BytesOf(std::string(70000, '%')),
        std::nullopt},
       {"REG_BINARY of 70000 bytes", REG_BINARY, Bytes(70000, 0xFF), std::nullopt},
@@ -262,9 +264,9 @@ class HostileProductKey : public SimTest {
     RunAgent("/Install");
     ASSERT_TRUE(sim::spooler::HasPrinter(kPrinter)) << "the install went through";
 
-    sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "strdocument", "AcroExch.Document");
+    sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "strdocument", "PdfViewer.Document");
     sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "strCLSID", "{SAVED-CLSID}");
-    sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "strProgid", "AcroExch.Document.DC");
+    sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "strProgid", "PdfViewer.Document.DC");
     for (const char* subkey : {"Alpha", "Settings", "Zulu"})
       sim::reg::SetString(HKEY_LOCAL_MACHINE, std::string(kProductKey) + "\\" + subkey, "v",
                           subkey);
@@ -331,11 +333,11 @@ TEST_F(HostileProductKey, UninstallRestoresRemovesTheRestAndStillRemovesThePrint
     RunAgent("/Uninstall");
 
     // The saved values could be read, so the association is restored.
-    EXPECT_EQ(sim::reg::GetString(HKEY_LOCAL_MACHINE, kPdfClass, ""), "AcroExch.Document")
+    EXPECT_EQ(sim::reg::GetString(HKEY_LOCAL_MACHINE, kPdfClass, ""), "PdfViewer.Document")
         << context;
     EXPECT_EQ(sim::reg::GetString(HKEY_LOCAL_MACHINE, kPdfMime, "CLSID"), "{SAVED-CLSID}")
         << context;
-    EXPECT_EQ(sim::reg::GetString(HKEY_CURRENT_USER, kUserPdf, "Progid"), "AcroExch.Document.DC")
+    EXPECT_EQ(sim::reg::GetString(HKEY_CURRENT_USER, kUserPdf, "Progid"), "PdfViewer.Document.DC")
         << context;
 
     if (row.productKey) {

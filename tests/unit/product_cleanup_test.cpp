@@ -77,16 +77,16 @@ TEST_F(PdfAssociation, NothingSavedRemovesClassAndProgIdButWritesAnEmptyClsid) {
 }
 
 TEST_F(PdfAssociation, MachineValuesWinAndTheUserKeyIsNotEvenRead) {
-  Save(HKEY_LOCAL_MACHINE, "strdocument", "AcroExch.Document");
+  Save(HKEY_LOCAL_MACHINE, "strdocument", "PdfViewer.Document");
   Save(HKEY_LOCAL_MACHINE, "strCLSID", "{MACHINE-CLSID}");
-  Save(HKEY_LOCAL_MACHINE, "strProgid", "AcroExch.Document.7");
+  Save(HKEY_LOCAL_MACHINE, "strProgid", "PdfViewer.Document.7");
   Save(HKEY_CURRENT_USER, "strdocument", "user");
   Save(HKEY_CURRENT_USER, "strCLSID", "user");
   Save(HKEY_CURRENT_USER, "strProgid", "user");
   RestorePdfAssociation();
-  EXPECT_EQ(DocumentClass(), "AcroExch.Document");
+  EXPECT_EQ(DocumentClass(), "PdfViewer.Document");
   EXPECT_EQ(MimeClsid(), "{MACHINE-CLSID}");
-  EXPECT_EQ(ProgId(), "AcroExch.Document.7");
+  EXPECT_EQ(ProgId(), "PdfViewer.Document.7");
   EXPECT_EQ(CallSequence({"RegCreateKeyExA"}).find("HKCU, Software\\Tessix"), std::string::npos);
 }
 
