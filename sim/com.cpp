@@ -20,6 +20,8 @@ struct Server {
   int unregisterCalls = 0;
 };
 
+using sim::detail::AsFarProc;
+
 constexpr size_t kSlots = 8;
 
 std::vector<Server>& servers() {
@@ -62,10 +64,6 @@ constexpr std::array<std::pair<Trampoline, Trampoline>, sizeof...(Slots)> MakeTr
 }
 
 constexpr auto kTrampolines = MakeTrampolines(std::make_index_sequence<kSlots>());
-
-FARPROC AsFarProc(Trampoline function) {
-  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
-}
 
 Server* FindServer(const std::string& path) {
   for (Server& server : servers())

@@ -13,6 +13,7 @@
 
 namespace {
 
+using sim::detail::Failed;
 using sim::detail::Lower;
 using sim::detail::SameText;
 
@@ -206,11 +207,6 @@ DWORD Creatable(const char* path, std::string& full) {
   if (IsRoot(full))
     return ERROR_ACCESS_DENIED;
   return DirectoryExists(Parent(full)) ? 0 : ERROR_PATH_NOT_FOUND;
-}
-
-BOOL Failed(DWORD error) {
-  SetLastError(error);
-  return FALSE;
 }
 
 DWORD CopyInto(const Node& source, const std::string& destination, bool failIfExists) {

@@ -29,6 +29,19 @@ std::string KeyName(HKEY key);
 std::string Lower(std::string text);
 bool SameText(const std::string& a, const std::string& b);  // ASCII case-insensitive
 
+// Sets the last error and returns FALSE, as a failing BOOL call does.
+inline BOOL Failed(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+// An export's address as GetProcAddress hands it out; through void(*)() because casts between
+// unrelated function types draw a warning.
+template <class Function>
+FARPROC AsFarProc(Function function) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+}
+
 // The ledger: resources by kind.
 void Acquire(const std::string& kind);
 void Release(const std::string& kind);

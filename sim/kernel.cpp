@@ -19,11 +19,6 @@ BOOL WINAPI SimIsWow64Process(HANDLE process, PBOOL wow64);
 BOOL WINAPI SimWow64DisableWow64FsRedirection(PVOID* oldValue);
 BOOL WINAPI SimWow64RevertWow64FsRedirection(PVOID oldValue);
 
-template <class Fn>
-FARPROC AsFarProc(Fn function) {
-  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
-}
-
 struct Module {
   std::string name;
   std::map<std::string, FARPROC> exports;

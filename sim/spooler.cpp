@@ -12,6 +12,7 @@
 
 namespace {
 
+using sim::detail::Failed;
 using sim::detail::Lower;
 using sim::detail::SameText;
 
@@ -98,11 +99,6 @@ HANDLE NewHandle(HandleKind kind, const std::string& name, DWORD access) {
   spoolerState().handles[id] = Handle{kind, name, access};
   sim::detail::Acquire("printer handle");
   return reinterpret_cast<HANDLE>(id);
-}
-
-BOOL Failed(DWORD error) {
-  SetLastError(error);
-  return FALSE;
 }
 
 // ",XcvMonitor Local Port" names the monitor's configuration interface; Windows also takes
