@@ -62,7 +62,7 @@ bool RegisterDriver() {
 // overwriting them. Every other attribute stays as it is.
 void ClearReadOnly(const char* name) {
   PathBuffer path;
-  if (!CopyPath(path, DriverDir) || !AppendPath(path, "\\") || !AppendPath(path, name))
+  if (!FormatPath(path, "%s\\%s", DriverDir, name))
     return;
   const DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
