@@ -18,14 +18,7 @@ constexpr char kInstallDir[] = "C:\\Program Files\\Tembrin\\";
 
 void Seed() {
   sim::Reset();
-  sim::reg::SetString(HKEY_LOCAL_MACHINE, "Software\\Tessix Software\\Tessix Tembrin",
-                      "InstallPath", kInstallDir);
-  SeedProductFiles(kInstallDir);
-  sim::com::AddServer(
-      std::string(kInstallDir) + "qlc_wordaddin.dll", [] { return S_OK; }, [] { return S_OK; });
-  sim::files::AddFile("C:\\Windows\\System32\\psapi.dll");
-  sim::files::AddFile("C:\\Windows\\system32\\spool\\drivers\\w32x86\\framedyn.dll");
-  sim::files::AddDirectory("C:\\Windows\\System32\\wbem");
+  SeedCompleteInstall(kInstallDir);
 }
 
 int Run(const char* command) {
@@ -34,9 +27,11 @@ int Run(const char* command) {
   sim::settings().commandLine = std::string("printer-setup.exe ") + command;
   WinMain(nullptr, nullptr, nullptr, 0);
   std::map<std::string, int> byFunction;
-  for (const sim::Call& call : sim::Calls()) ++byFunction[call.function];
+  for (const sim::Call& call : sim::Calls())
+    ++byFunction[call.function];
   std::printf("%-12s %5zu platform calls:", command, sim::Calls().size());
-  for (const auto& [function, count] : byFunction) std::printf(" %s %d", function.c_str(), count);
+  for (const auto& [function, count] : byFunction)
+    std::printf(" %s %d", function.c_str(), count);
   std::printf("\n");
   if (!sim::Leaks().empty()) {
     std::printf("left behind: %s\n", sim::Leaks().c_str());

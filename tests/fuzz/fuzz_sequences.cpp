@@ -2,6 +2,7 @@
 // times. Invariants: no crash, an empty ledger after each run, a failed chained step ends its
 // sequence, and nothing outside the product's own keys, files and spooler objects changes.
 #include "../unit/product_files.h"
+#include "../unit/product_trees.h"
 #include "com.h"
 #include "files.h"
 #include "fuzz_support.h"
@@ -12,7 +13,6 @@
 namespace {
 
 constexpr char kInstallDir[] = "C:\\Program Files\\Tembrin\\";
-constexpr char kProductKey[] = "Software\\Tessix Software\\Tessix Tembrin";
 constexpr char kDriver[] = "Tessix Tembrin Printer Driver";
 constexpr char kPrinter[] = "Tessix Tembrin Printer";
 constexpr char kPort[] = "TESSIX_TEMBRIN:";
@@ -83,45 +83,28 @@ void InjectPlan(Input& input) {
   }
 }
 
-// The keys the agent writes, restores or removes, as the 32-bit process names them; each also
-// in the 64-bit view's spelling of the 32-bit view. Everything else must stay as it was.
-const char* const kOwnMachinePaths[] = {
-    kProductKey,
-    "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
-    "Software\\Classes\\.pdf",
-    "Software\\Classes\\MIME\\Database\\Content Type\\application/pdf",
-    "Software\\Classes\\CLSID\\{C2A97E41-0B6D-4F38-8E15-6D4C2B9A7F03}",
-    "Software\\Classes\\CLSID\\{5B1E2C90-7D34-4A6F-9C21-3E8D0F6A4B17}",
-    "Software\\Classes\\TessixTembrin.Document",
-    "Software\\Classes\\Applications\\TESSIX~1.EXE",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\Programs\\"
-    "Tessix Tembrin",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\App Management\\ARPCache\\Tessix Tembrin",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessix Tembrin",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KovraTembrin"};
-const char* const kOwnUserPaths[] = {
-    kProductKey,
-    "Software\\Tessix Software\\Tessix Tembrin Beta",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.pdf",
-    "Software\\Classes\\CLSID\\{C2A97E41-0B6D-4F38-8E15-6D4C2B9A7F03}",
-    "Software\\Classes\\TessixTembrin.Document",
-    "Software\\Classes\\Applications\\TESSIX~1.EXE",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\Programs\\"
-    "Tessix Tembrin",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\App Management\\ARPCache\\Tessix Tembrin",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessix Tembrin"};
-
-template <size_t N>
-std::vector<std::string> BothViews(const char* const (&paths)[N]) {
-  std::vector<std::string> both;
-  for (const char* path : paths) {
-    both.emplace_back(path);
-    both.push_back("Software\\Wow6432Node" + std::string(path).substr(8));
-  }
-  return both;
+// The keys the agent writes, restores or removes: the product's trees and the keys of the
+// association and the RunOnce entry, each also in the 64-bit view's spelling of the 32-bit view.
+// Everything else must stay as it was.
+std::vector<std::string> BothViews(std::vector<std::string> paths) {
+  const size_t count = paths.size();
+  for (size_t i = 0; i < count; ++i)
+    paths.push_back("Software\\Wow6432Node" + paths[i].substr(8));  // after "Software"
+  return paths;
 }
-const std::vector<std::string> kOwnMachineKeys = BothViews(kOwnMachinePaths);
-const std::vector<std::string> kOwnUserKeys = BothViews(kOwnUserPaths);
+
+std::vector<std::string> With(std::vector<std::string> paths,
+                              std::initializer_list<const char*> more) {
+  paths.insert(paths.end(), more.begin(), more.end());
+  return paths;
+}
+
+const std::vector<std::string> kOwnMachineKeys = BothViews(
+    With(kMachineTrees,
+         {"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "Software\\Classes\\.pdf",
+          "Software\\Classes\\MIME\\Database\\Content Type\\application/pdf"}));
+const std::vector<std::string> kOwnUserKeys = BothViews(
+    With(kUserTrees, {"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.pdf"}));
 
 // What the product has no business touching.
 void SeedNeighbours() {
@@ -143,18 +126,6 @@ void SeedNeighbours() {
   sim::spooler::AddPrinter("Other Printer", "OTHER:", "Other Driver");
   sim::files::AddFile(sim::spooler::DriverDirectory("Windows NT x86") + "\\3\\other.dll", "x");
   sim::files::AddFile("C:\\Windows\\System32\\other.dll", "x");
-}
-
-void SeedProduct() {
-  sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "InstallPath", kInstallDir,
-                      sim::reg::View::Native);
-  SeedProductFiles(kInstallDir);
-  sim::com::AddServer(
-      std::string(kInstallDir) + "qlc_wordaddin.dll", [] { return S_OK; }, [] { return S_OK; });
-  sim::files::AddFile("C:\\Windows\\System32\\psapi.dll");
-  sim::files::AddDirectory("C:\\Windows\\System32\\wbem");
-  for (const char* env : {"Windows NT x86", "Windows x64"})
-    sim::files::AddFile(sim::spooler::DriverDirectory(env) + "\\framedyn.dll");
 }
 
 bool Called(const std::string& function, const std::string& argument = "") {
@@ -201,7 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t setup = input.Byte();
   sim::settings().wow64 = setup & 1;
   sim::settings().administrator = (setup & 6) != 6;
-  SeedProduct();
+  SeedCompleteInstall(kInstallDir);
   SeedNeighbours();
   const std::string machineBefore = DumpExcept(HKEY_LOCAL_MACHINE, kOwnMachineKeys);
   const std::string userBefore = DumpExcept(HKEY_CURRENT_USER, kOwnUserKeys);

@@ -1,6 +1,7 @@
 // Registry contents the agent does not control: saved association values of every type, size
 // and shape, and a product key that may be read but not deleted.
 #include "hostile_support.h"
+#include "product_trees.h"
 #include "registry/registry.h"
 
 #include <optional>
@@ -172,31 +173,6 @@ TEST_F(HostileSavedValues, EveryTypeAndShapeRestoresTheTextOrCountsAsNothingSave
 
 // ---------------------------------------------------------------------------------------------
 // A product key that may be read but not deleted.
-
-const Names kMachineTrees = {
-    "SOFTWARE\\Classes\\CLSID\\{C2A97E41-0B6D-4F38-8E15-6D4C2B9A7F03}",
-    "SOFTWARE\\Classes\\CLSID\\{5B1E2C90-7D34-4A6F-9C21-3E8D0F6A4B17}",
-    "SOFTWARE\\Classes\\TessixTembrin.Document",
-    "SOFTWARE\\Classes\\Applications\\TESSIX~1.EXE",
-    "SOFTWARE\\Tessix Software\\Tessix Tembrin",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\Programs\\"
-    "Tessix Tembrin",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Management\\ARPCache\\Tessix Tembrin",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessix Tembrin",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KovraTembrin",
-};
-
-const Names kUserTrees = {
-    "SOFTWARE\\Classes\\CLSID\\{C2A97E41-0B6D-4F38-8E15-6D4C2B9A7F03}",
-    "SOFTWARE\\Classes\\TessixTembrin.Document",
-    "SOFTWARE\\Classes\\Applications\\TESSIX~1.EXE",
-    "SOFTWARE\\Tessix Software\\Tessix Tembrin",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\Programs\\"
-    "Tessix Tembrin",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Management\\ARPCache\\Tessix Tembrin",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessix Tembrin",
-    "SOFTWARE\\Tessix Software\\Tessix Tembrin Beta",
-};
 
 std::string Lower(std::string text) {
   for (char& c : text)

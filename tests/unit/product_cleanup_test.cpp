@@ -1,4 +1,5 @@
 #include "fixture.h"
+#include "product_trees.h"
 #include "registry.h"
 #include "registry/registry.h"
 
@@ -13,32 +14,6 @@ constexpr char kPdfClass[] = "Software\\Classes\\.pdf";
 constexpr char kPdfMime[] = "SOFTWARE\\Classes\\MIME\\Database\\Content Type\\application/pdf";
 constexpr char kUserPdf[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.pdf";
-
-const Names kMachineTrees = {
-    "SOFTWARE\\Classes\\CLSID\\{C2A97E41-0B6D-4F38-8E15-6D4C2B9A7F03}",
-    "SOFTWARE\\Classes\\CLSID\\{5B1E2C90-7D34-4A6F-9C21-3E8D0F6A4B17}",
-    "SOFTWARE\\Classes\\TessixTembrin.Document",
-    "SOFTWARE\\Classes\\Applications\\TESSIX~1.EXE",
-    "SOFTWARE\\Tessix Software\\Tessix Tembrin",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\Programs\\"
-    "Tessix Tembrin",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Management\\ARPCache\\Tessix Tembrin",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessix Tembrin",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KovraTembrin",
-};
-
-const Names kUserTrees = {
-    "SOFTWARE\\Classes\\CLSID\\{C2A97E41-0B6D-4F38-8E15-6D4C2B9A7F03}",
-    "SOFTWARE\\Classes\\TessixTembrin.Document",
-    "SOFTWARE\\Classes\\Applications\\TESSIX~1.EXE",
-    "SOFTWARE\\Tessix Software\\Tessix Tembrin",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\Programs\\"
-    "Tessix Tembrin",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Management\\ARPCache\\Tessix Tembrin",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessix Tembrin",
-    "SOFTWARE\\Tessix Software\\Tessix Tembrin",
-    "SOFTWARE\\Tessix Software\\Tessix Tembrin Beta",
-};
 
 class PdfAssociation : public SimTest {
  protected:

@@ -16,7 +16,6 @@ constexpr char kProductKey[] = "Software\\Tessix Software\\Tessix Tembrin";
 constexpr char kBetaKey[] = "SOFTWARE\\Tessix Software\\Tessix Tembrin Beta";
 constexpr char kInstallDir[] = "C:\\Program Files\\Tembrin\\";
 constexpr char kAddin[] = "C:\\Program Files\\Tembrin\\qlc_wordaddin.dll";
-constexpr char kDriverDir[] = "C:\\Windows\\system32\\spool\\drivers\\w32x86";
 
 bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -98,13 +97,7 @@ class SequenceOrder : public SimTest {
   // What the application's installer leaves before it starts the agent, and an earlier beta.
   void SetUp() override {
     SimTest::SetUp();
-    sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "InstallPath", kInstallDir);
-    SeedProductFiles(kInstallDir);
-    sim::com::AddServer(
-        kAddin, [] { return S_OK; }, [] { return S_OK; });
-    sim::files::AddFile("C:\\Windows\\System32\\psapi.dll");
-    sim::files::AddDirectory("C:\\Windows\\System32\\wbem");
-    sim::files::AddFile(std::string(kDriverDir) + "\\framedyn.dll");
+    SeedCompleteInstall(kInstallDir);
     sim::reg::SetString(HKEY_CURRENT_USER, kBetaKey, "v", "beta");
   }
 };
