@@ -58,7 +58,7 @@ def add_printer(prefix, name, port="TESSIX_TEMBRIN:", driver="Tessix Tembrin Pri
     the printer of a driver registered only for "Windows x64" (AddPrinterA fails with 87)."""
     build = Path(tempfile.mkdtemp(prefix="printer-setup-e2e-helper-"))
     try:
-        source = (Path(__file__).resolve().parent / "fixtures" / "add_printer.c").read_text()
+        source = (FIXTURES / "add_printer.c").read_text()
         exe = wine.compile_exe(source, build, "add_printer", libs=("winspool",),
                                cc=wine.MINGW64_CC if native else wine.MINGW_CC)
         return prefix.run(exe, name, port, driver)

@@ -9,12 +9,12 @@ import unittest
 
 import product
 import wine
+from product import DRIVER_FILES
 
 PRINTER = "Tessix Tembrin Printer"
 DRIVER = "Tessix Tembrin Printer Driver"
 PORT = "TESSIX_TEMBRIN:"
 PROXY = "QXN_ProxyProcess.exe"
-DRIVER_FILES = ("qelvpr_drv.dll", "qelvpr_ui.dll", "qelvpr_pnt.txt")
 SPOOL = r"C:\windows\system32\spool\drivers"
 
 

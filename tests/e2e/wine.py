@@ -107,28 +107,26 @@ def template(arch):
         return path
 
 
+def _compile(source, out_dir, name, suffix, flags, libs, cc):
+    out_dir = Path(out_dir)
+    src, out = out_dir / f"{name}.c", out_dir / f"{name}.{suffix}"
+    src.write_text(source)
+    subprocess.run([cc, *flags, "-O2", "-s", "-o", str(out), str(src),
+                    *[f"-l{lib}" for lib in libs]],
+                   check=True, capture_output=True, text=True)
+    return out
+
+
 def compile_exe(source, out_dir, name, libs=(), cc=MINGW_CC):
     """Build a small GUI test program from C source, 32-bit unless `cc` is MINGW64_CC;
     returns its path."""
-    out_dir = Path(out_dir)
-    src, exe = out_dir / f"{name}.c", out_dir / f"{name}.exe"
-    src.write_text(source)
-    subprocess.run([cc, "-mwindows", "-O2", "-s", "-o", str(exe), str(src),
-                    *[f"-l{lib}" for lib in libs]],
-                   check=True, capture_output=True, text=True)
-    return exe
+    return _compile(source, out_dir, name, "exe", ["-mwindows"], libs, cc)
 
 
 def compile_dll(source, out_dir, name, libs=()):
     """Build a small 32-bit DLL from C source; returns its path.  --kill-at gives the
     __stdcall exports their plain names, as GetProcAddress callers expect."""
-    out_dir = Path(out_dir)
-    src, dll = out_dir / f"{name}.c", out_dir / f"{name}.dll"
-    src.write_text(source)
-    subprocess.run([MINGW_CC, "-shared", "-O2", "-s", "-o", str(dll), str(src),
-                    "-Wl,--kill-at", *[f"-l{lib}" for lib in libs]],
-                   check=True, capture_output=True, text=True)
-    return dll
+    return _compile(source, out_dir, name, "dll", ["-shared", "-Wl,--kill-at"], libs, MINGW_CC)
 
 
 # "    Name    REG_SZ    data" -- data may be empty and may contain spaces.
