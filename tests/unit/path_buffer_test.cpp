@@ -1,12 +1,15 @@
 #include "common/path_buffer.h"
 
-#include <gtest/gtest.h>
+#include "fixture.h"
 
 #include <string>
 
 namespace {
 
-TEST(PathBuffer, FormatFillsPlaceholdersInOrder) {
+// Pure functions; the fixture still checks that they touch nothing of the machine.
+class PathBufferTest : public SimTest {};
+
+TEST_F(PathBufferTest, FormatFillsPlaceholdersInOrder) {
   PathBuffer path;
   ASSERT_TRUE(FormatPath(path, "%s\\3\\%s", "C:\\drivers", "a.dll"));
   EXPECT_STREQ(path, "C:\\drivers\\3\\a.dll");
@@ -14,7 +17,7 @@ TEST(PathBuffer, FormatFillsPlaceholdersInOrder) {
   EXPECT_STREQ(path, "\\plugins\\creator\\b.dll");
 }
 
-TEST(PathBuffer, FormatTakes259CharactersAndRefuses260) {
+TEST_F(PathBufferTest, FormatTakes259CharactersAndRefuses260) {
   PathBuffer path;
   const std::string dir(259 - 6, 'd');
   ASSERT_TRUE(FormatPath(path, "%s\\%s", dir.c_str(), "a.dll"));
@@ -23,7 +26,7 @@ TEST(PathBuffer, FormatTakes259CharactersAndRefuses260) {
   EXPECT_STREQ(path, "") << "a refused path must not be left half-written";
 }
 
-TEST(PathBuffer, AppendLeavesTheBufferUnchangedWhenItDoesNotFit) {
+TEST_F(PathBufferTest, AppendLeavesTheBufferUnchangedWhenItDoesNotFit) {
   PathBuffer path;
   ASSERT_TRUE(CopyPath(path, std::string(250, 'x').c_str()));
   EXPECT_FALSE(AppendPath(path, "0123456789"));
@@ -32,13 +35,13 @@ TEST(PathBuffer, AppendLeavesTheBufferUnchangedWhenItDoesNotFit) {
   EXPECT_EQ(std::string(path).size(), 259u);
 }
 
-TEST(PathBuffer, AppendNeverReadsPastAnUnterminatedBuffer) {
+TEST_F(PathBufferTest, AppendNeverReadsPastAnUnterminatedBuffer) {
   PathBuffer path;
   memset(path, 'x', sizeof path);
   EXPECT_FALSE(AppendPath(path, "y"));
 }
 
-TEST(PathBuffer, CopyRefusesATextOf260Characters) {
+TEST_F(PathBufferTest, CopyRefusesATextOf260Characters) {
   PathBuffer path;
   EXPECT_FALSE(CopyPath(path, std::string(260, 'x').c_str()));
   EXPECT_STREQ(path, "");
