@@ -20,15 +20,21 @@ BOOL WINAPI SimWow64DisableWow64FsRedirection(PVOID* oldValue);
 BOOL WINAPI SimWow64RevertWow64FsRedirection(PVOID oldValue);
 
 struct Module {
-  std::string name;
+  std::string path;  // full path
   std::map<std::string, FARPROC> exports;
+  std::vector<std::string> imports;  // bare names, resolved when the module is mapped
+  std::vector<Module*> bound;        // what its imports resolved to while it is mapped
   int references = 0;
+  bool resident = false;  // mapped from the process's start: kernel32 and the exe's imports
 };
 
 struct Kernel {
   DWORD lastError = 0;
   std::string commandLine;
   std::vector<std::unique_ptr<Module>> modules;
+  std::vector<std::string> mappedPaths;
+  DWORD defaultDirectories = 0;             // 0: the classic search order
+  std::optional<std::string> dllDirectory;  // as SetDllDirectoryA left it; none at start
   bool redirectionDisabled = false;
   std::set<void*> heapBlocks;
 };
@@ -40,22 +46,75 @@ Kernel& kernelState() {
 
 const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
 const HANDLE kProcessHeap = reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x5000));
+const HMODULE kExeModule = reinterpret_cast<HMODULE>(static_cast<intptr_t>(0x400000));
 
-std::string LastComponent(const std::string& path) {
+constexpr DWORD kSearchFlags = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR |
+                               LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
+                               LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+
+std::string SystemDirectory() {
+  return sim::settings().windowsDirectory + "\\System32";
+}
+
+bool IsBareName(const std::string& name) {
+  return name.find_first_of("\\/") == std::string::npos;
+}
+
+std::string BaseName(const std::string& path) {
   const size_t slash = path.find_last_of("\\/");
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-Module* FindModule(const std::string& name) {
+std::string FolderOf(const std::string& path) {
+  return path.substr(0, path.find_last_of("\\/"));
+}
+
+// "C:\x", "\\server\x" and "\x" (on the current drive) are absolute; anything else lies
+// below the current directory.
+bool IsAbsolute(const std::string& path) {
+  return (path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) ||
+         (!path.empty() && (path[0] == '\\' || path[0] == '/'));
+}
+
+std::string FullPath(const std::string& path) {
+  if (path.size() >= 2 && path[1] == ':')
+    return path;
+  if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\')
+    return path;
+  if (!path.empty() && path[0] == '\\')
+    return std::string(1, sim::settings().currentDrive) + ":" + path;
+  std::string folder = sim::settings().currentDirectory;
+  if (!folder.empty() && folder.back() != '\\')
+    folder += '\\';
+  return folder + path;
+}
+
+// The test API names system libraries by their bare names.
+std::string ImagePath(const std::string& name) {
+  return IsBareName(name) ? SystemDirectory() + "\\" + name : FullPath(name);
+}
+
+Module* ModuleAt(const std::string& path) {
   for (auto& module : kernelState().modules)
-    if (sim::detail::SameText(module->name, name))
-      return module.get();
-  // A bare module name (no directory) also finds the module by a path's last component.
-  for (auto& module : kernelState().modules)
-    if (module->name.find('\\') == std::string::npos &&
-        sim::detail::SameText(module->name, LastComponent(name)))
+    if (sim::detail::SameText(module->path, path))
       return module.get();
   return nullptr;
+}
+
+Module* FindModule(const std::string& name) {
+  return ModuleAt(ImagePath(name));
+}
+
+bool Mapped(const Module& module) {
+  return module.resident || module.references > 0;
+}
+
+// Libraries of the system directory appear in the call log by their bare names, others by path.
+std::string DisplayName(const Module* module) {
+  if (!module)
+    return "?";
+  return sim::detail::SameText(FolderOf(module->path), SystemDirectory()) ? BaseName(module->path)
+                                                                          : module->path;
 }
 
 Module* ModuleOf(HMODULE handle) {
@@ -65,6 +124,120 @@ Module* ModuleOf(HMODULE handle) {
   return nullptr;
 }
 
+// The folders a bare name is looked for in. `flags` are LOAD_LIBRARY_SEARCH_* flags (0: the
+// process's default search); `loadFolder` is the folder of the library being loaded, for
+// LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR and the altered search.
+std::vector<std::string> SearchPath(DWORD flags, const std::string& loadFolder, bool altered) {
+  const sim::Settings& s = sim::settings();
+  const Kernel& k = kernelState();
+  const std::string userFolder = k.dllDirectory.value_or("");
+  if (!flags)
+    flags = k.defaultDirectories;
+  std::vector<std::string> folders;
+  if (flags) {
+    if (flags & LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)
+      flags |= LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
+               LOAD_LIBRARY_SEARCH_SYSTEM32;
+    if ((flags & LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR) && !loadFolder.empty())
+      folders.push_back(loadFolder);
+    if (flags & LOAD_LIBRARY_SEARCH_APPLICATION_DIR)
+      folders.push_back(s.programFolder);
+    if ((flags & LOAD_LIBRARY_SEARCH_USER_DIRS) && !userFolder.empty())
+      folders.push_back(userFolder);
+    if (flags & LOAD_LIBRARY_SEARCH_SYSTEM32)
+      folders.push_back(SystemDirectory());
+    return folders;
+  }
+  // The classic order, with SafeDllSearchMode as Windows has it on by default. A DLL directory,
+  // even "", takes the current directory out.
+  folders.push_back(altered ? loadFolder : s.programFolder);
+  if (!userFolder.empty())
+    folders.push_back(userFolder);
+  folders.push_back(SystemDirectory());
+  folders.push_back(s.windowsDirectory);
+  if (!k.dllDirectory)
+    folders.push_back(s.currentDirectory);
+  return folders;
+}
+
+// A bare name is first the module of that name already mapped (kernel32 is never looked for),
+// then the first folder that holds it.
+Module* Resolve(const std::string& name, const std::vector<std::string>& folders) {
+  if (!IsBareName(name))
+    return ModuleAt(FullPath(name));
+  for (auto& module : kernelState().modules)
+    if (Mapped(*module) && sim::detail::SameText(BaseName(module->path), name))
+      return module.get();
+  for (const std::string& folder : folders) {
+    std::string path = folder;
+    if (!path.empty() && path.back() != '\\')
+      path += '\\';
+    if (Module* found = ModuleAt(path + name))
+      return found;
+  }
+  return nullptr;
+}
+
+void Unmap(Module* module);
+
+// Maps a module and, the first time, everything it imports, through the same search; false
+// (and nothing mapped) when an import cannot be found.
+bool Map(Module* module, const std::vector<std::string>& folders, int depth = 0) {
+  if (Mapped(*module)) {
+    ++module->references;
+    return true;
+  }
+  std::vector<Module*> bound;
+  for (const std::string& import : module->imports) {
+    Module* found = depth < 16 ? Resolve(import, folders) : nullptr;
+    if (!found || !Map(found, folders, depth + 1)) {
+      for (Module* done : bound)
+        Unmap(done);
+      return false;
+    }
+    bound.push_back(found);
+  }
+  module->bound = bound;
+  module->references = 1;
+  kernelState().mappedPaths.push_back(module->path);
+  return true;
+}
+
+void Unmap(Module* module) {
+  if (module->references == 0)
+    return;
+  if (--module->references > 0 || module->resident)
+    return;
+  for (Module* import : module->bound)
+    Unmap(import);
+  module->bound.clear();
+}
+
+HMODULE LoadFrom(const std::string& name, const std::vector<std::string>& folders) {
+  Module* module = Resolve(name, folders);
+  if (!module || !Map(module, folders)) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  sim::detail::Acquire("loaded library");
+  return reinterpret_cast<HMODULE>(module);
+}
+
+// The ledger holds a widened search until it is narrowed again: a folder left in the search
+// serves every later load.
+void TrackWidening(bool before, bool after, const char* kind) {
+  if (!before && after)
+    sim::detail::Acquire(kind);
+  if (before && !after)
+    sim::detail::Release(kind);
+}
+
+constexpr char kUserFolderInDefaults[] = "user folders in the default library search";
+constexpr char kDllDirectorySet[] = "DLL directory set";
+
+BOOL WINAPI SimSetDefaultDllDirectories(DWORD flags);
+BOOL WINAPI SimSetDllDirectoryA(LPCSTR folder);
+
 }  // namespace
 
 namespace sim::detail {
@@ -73,12 +246,19 @@ void ResetKernel() {
   for (void* block : kernelState().heapBlocks)
     std::free(block);
   kernelState() = Kernel{};
-  sim::kernel::AddModule("kernel32.dll");
+  for (const char* resident :
+       {"kernel32.dll", "advapi32.dll", "shell32.dll", "ole32.dll", "msvcrt.dll"}) {
+    sim::kernel::AddModule(resident);
+    FindModule(resident)->resident = true;
+  }
   sim::kernel::SetExport("kernel32.dll", "IsWow64Process", AsFarProc(&SimIsWow64Process));
   sim::kernel::SetExport("kernel32.dll", "Wow64DisableWow64FsRedirection",
                          AsFarProc(&SimWow64DisableWow64FsRedirection));
   sim::kernel::SetExport("kernel32.dll", "Wow64RevertWow64FsRedirection",
                          AsFarProc(&SimWow64RevertWow64FsRedirection));
+  sim::kernel::SetExport("kernel32.dll", "SetDefaultDllDirectories",
+                         AsFarProc(&SimSetDefaultDllDirectories));
+  sim::kernel::SetExport("kernel32.dll", "SetDllDirectoryA", AsFarProc(&SimSetDllDirectoryA));
   sim::kernel::AddModule("winspool.drv");
   sim::kernel::SetExport("winspool.drv", "XcvDataW", AsFarProc(&XcvDataW));
   sim::kernel::SetExport("winspool.drv", "SetDefaultPrinterA", AsFarProc(&SimSetDefaultPrinterA));
@@ -88,25 +268,27 @@ void ResetKernel() {
 
 namespace sim::kernel {
 
-void AddModule(const std::string& name) {
-  if (FindModule(name) && sim::detail::SameText(FindModule(name)->name, name))
-    return;
-  auto module = std::make_unique<Module>();
-  module->name = name;
-  kernelState().modules.push_back(std::move(module));
+void AddModule(const std::string& name, const std::vector<std::string>& imports) {
+  Module* module = FindModule(name);
+  if (!module) {
+    kernelState().modules.push_back(std::make_unique<Module>());
+    module = kernelState().modules.back().get();
+    module->path = ImagePath(name);
+  }
+  module->imports = imports;
 }
 
 void RemoveModule(const std::string& name) {
   auto& modules = kernelState().modules;
   for (auto it = modules.begin(); it != modules.end(); ++it)
-    if (sim::detail::SameText((*it)->name, name)) {
+    if (sim::detail::SameText((*it)->path, ImagePath(name))) {
       modules.erase(it);
       return;
     }
 }
 
 void SetExport(const std::string& module, const std::string& function, FARPROC address) {
-  AddModule(module);
+  AddModule(module, FindModule(module) ? FindModule(module)->imports : std::vector<std::string>{});
   FindModule(module)->exports[function] = address;
 }
 
@@ -117,7 +299,19 @@ void RemoveExport(const std::string& module, const std::string& function) {
 
 bool IsLoaded(const std::string& module) {
   const Module* found = FindModule(module);
-  return found && found->references > 0;
+  return found && Mapped(*found);
+}
+
+std::vector<std::string> MappedPaths() {
+  return kernelState().mappedPaths;
+}
+
+DWORD DefaultDllDirectories() {
+  return kernelState().defaultDirectories;
+}
+
+std::optional<std::string> DllDirectory() {
+  return kernelState().dllDirectory;
 }
 
 bool RedirectionDisabled() {
@@ -170,6 +364,38 @@ BOOL WINAPI SimWow64RevertWow64FsRedirection(PVOID oldValue) {
     kernelState().redirectionDisabled = false;
     Release("file-system redirection switched off");
   }
+  return TRUE;
+}
+
+constexpr DWORD kDefaultDirectoryFlags =
+    LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
+    LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+
+BOOL WINAPI SimSetDefaultDllDirectories(DWORD flags) {
+  if (Enter("SetDefaultDllDirectories", {Hex(flags)}).fired)
+    return FALSE;
+  if (!flags || (flags & ~kDefaultDirectoryFlags))
+    return Failed(ERROR_INVALID_PARAMETER);
+  auto searchesUserFolders = [](DWORD f) {
+    return (f & (LOAD_LIBRARY_SEARCH_USER_DIRS | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)) != 0;
+  };
+  TrackWidening(searchesUserFolders(kernelState().defaultDirectories), searchesUserFolders(flags),
+                kUserFolderInDefaults);
+  kernelState().defaultDirectories = flags;
+  return TRUE;
+}
+
+// NULL goes back to the start's search, "" only takes the current directory out.
+BOOL WINAPI SimSetDllDirectoryA(LPCSTR folder) {
+  if (Enter("SetDllDirectoryA", {Str(folder)}).fired)
+    return FALSE;
+  auto& current = kernelState().dllDirectory;
+  const bool before = current && !current->empty();
+  if (folder)
+    current = std::string(folder);
+  else
+    current.reset();
+  TrackWidening(before, folder && *folder, kDllDirectorySet);
   return TRUE;
 }
 
@@ -234,21 +460,68 @@ LPSTR WINAPI GetCommandLineA(void) {
 HMODULE WINAPI LoadLibraryA(LPCSTR name) {
   if (Enter("LoadLibraryA", {Str(name)}).fired)
     return nullptr;
-  Module* module = name ? FindModule(name) : nullptr;
-  if (!module) {
+  if (!name || !*name) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return LoadFrom(name, SearchPath(0, "", false));
+}
+
+// The LOAD_LIBRARY_SEARCH_* flags need SetDefaultDllDirectories' loader (KB2533623 on Vista and
+// 7) and go with neither the altered search nor a relative path for the library's own folder.
+HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+  if (Enter("LoadLibraryExA", {Str(name), Hex(reinterpret_cast<uintptr_t>(file)), Hex(flags)})
+          .fired)
+    return nullptr;
+  const DWORD search = flags & kSearchFlags;
+  const bool altered = (flags & LOAD_WITH_ALTERED_SEARCH_PATH) != 0;
+  if (flags & ~(kSearchFlags | LOAD_WITH_ALTERED_SEARCH_PATH))
+    Misuse("LoadLibraryExA with flags the simulation does not model");
+  const bool flagsKnown =
+      !search || FindModule("kernel32.dll")->exports.count("SetDefaultDllDirectories");
+  const bool needsAbsolute = (search & LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR) != 0;
+  if (!name || !*name || file || !flagsKnown || (search && altered) ||
+      (needsAbsolute && !IsAbsolute(name))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  // Windows leaves the altered search with a relative name undefined.
+  if (altered && !IsAbsolute(name))
+    Misuse("LoadLibraryExA with LOAD_WITH_ALTERED_SEARCH_PATH and a relative path");
+  const std::string folder = IsBareName(name) ? "" : FolderOf(FullPath(name));
+  return LoadFrom(name, SearchPath(search, folder, altered));
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
+  if (Enter("GetModuleHandleA", {Str(name)}).fired)
+    return nullptr;
+  if (!name)
+    return kExeModule;
+  Module* module = Resolve(name, {});
+  if (!module || !Mapped(*module)) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
-  ++module->references;
-  Acquire("loaded library");
   return reinterpret_cast<HMODULE>(module);
+}
+
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
+  const Hit hit = Enter("GetSystemDirectoryA", {Num(size)});
+  if (hit.fired)
+    return static_cast<UINT>(hit.result);
+  const std::string directory = SystemDirectory();
+  const UINT length = static_cast<UINT>(directory.size());
+  if (!buffer || size <= length)  // too small: the size needed, terminator included
+    return length + 1;
+  memcpy(buffer, directory.c_str(), length + 1);
+  return length;
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE handle, LPCSTR name) {
   Module* module = ModuleOf(handle);
-  if (Enter("GetProcAddress", {module ? module->name : "?", Str(name)}).fired)
+  if (Enter("GetProcAddress", {DisplayName(module), Str(name)}).fired)
     return nullptr;
-  if (!module || module->references == 0) {
+  if (!module || !Mapped(*module)) {
     Misuse("GetProcAddress on a module that is not loaded");
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
@@ -263,13 +536,13 @@ FARPROC WINAPI GetProcAddress(HMODULE handle, LPCSTR name) {
 
 BOOL WINAPI FreeLibrary(HMODULE handle) {
   Module* module = ModuleOf(handle);
-  if (Enter("FreeLibrary", {module ? module->name : "?"}).fired)
+  if (Enter("FreeLibrary", {DisplayName(module)}).fired)
     return FALSE;
   if (!module || module->references == 0) {
     Misuse("FreeLibrary on a module that is not loaded");
     return FALSE;
   }
-  --module->references;
+  Unmap(module);
   Release("loaded library");
   return TRUE;
 }

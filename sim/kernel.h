@@ -1,19 +1,50 @@
-// Simulated kernel32 modules: a table of loadable modules and their exports.
+// Simulated kernel32 modules: the libraries on disk, their exports and imports, and the loader's
+// search for them.
+//
+// What the loader calls model, as Windows behaves:
+// - A bare name is the library of that name already mapped (kernel32, advapi32, shell32, ole32
+//   and msvcrt are mapped from the start, as the exe's imports), else the first folder of the
+//   search that holds it. A name with a folder is that file; "\x" lies on the current drive,
+//   a relative one below the current directory.
+// - The classic search (no SetDefaultDllDirectories): the program's folder, the DLL directory
+//   if one is set, the system directory, the Windows directory, and the current directory
+//   unless a DLL directory (even "") is set. LOAD_WITH_ALTERED_SEARCH_PATH puts the library's
+//   own folder in place of the program's.
+// - LOAD_LIBRARY_SEARCH_* flags, given to LoadLibraryExA or made the default by
+//   SetDefaultDllDirectories, name the folders searched: the library's own (DLL_LOAD_DIR, for an
+//   absolute path only), the program's (APPLICATION_DIR), the DLL directory (USER_DIRS), the
+//   system directory (SYSTEM32); DEFAULT_DIRS is the last three. They need the loader that has
+//   SetDefaultDllDirectories and go with no altered search (ERROR_INVALID_PARAMETER).
+// - A library's imports are looked for through the same search as the library; one that is not
+//   found fails the load (ERROR_MOD_NOT_FOUND) and maps nothing.
+// - GetModuleHandleA finds a mapped library without a search and without a reference.
+// The ledger holds every loaded library until FreeLibrary, a DLL directory other than "" until
+// it is set back, and user folders in the default search until they are taken out again.
 #pragma once
 
 #include "sim.h"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace sim::kernel {
 
-// A module that LoadLibraryA finds under `name` (a bare name such as "winspool.drv", or a full
-// path); matching is case-insensitive, and a bare name also matches a path's last component.
-void AddModule(const std::string& name);
-void RemoveModule(const std::string& name);
+// A library on disk at `path`, a full path; a bare name such as "winspool.drv" lies in the system
+// directory. Names match case-insensitively. `imports` are the bare names of the libraries it
+// imports. sim::Reset() leaves kernel32.dll and winspool.drv with their exports.
+void AddModule(const std::string& path, const std::vector<std::string>& imports = {});
+void RemoveModule(const std::string& path);
 void SetExport(const std::string& module, const std::string& function, FARPROC address);
 void RemoveExport(const std::string& module, const std::string& function);
 bool IsLoaded(const std::string& module);
+
+// Every library mapped into the process so far, by full path, imports included, in order.
+std::vector<std::string> MappedPaths();
+// The search as the agent left it: SetDefaultDllDirectories' flags (0: never called) and the
+// DLL directory (none: never set or set back with NULL).
+DWORD DefaultDllDirectories();
+std::optional<std::string> DllDirectory();
 
 // Whether the calling thread's file-system redirection is switched off right now.
 bool RedirectionDisabled();

@@ -27,6 +27,10 @@ struct Settings {
   std::string appDataFolder = "C:\\Users\\tester\\AppData\\Roaming";  // "" = cannot be determined
   std::string commandLine = "\"C:\\Setup\\printer-setup.exe\"";
   std::string windowsDirectory = "C:\\Windows";
+  std::string programFolder = "C:\\Setup";  // where the agent's exe lies: the application directory
+  // The loader's current directory. The file calls take a relative path from the current drive's
+  // root, which is where this starts.
+  std::string currentDirectory = "C:\\";
   char currentDrive = 'C';
 };
 Settings& settings();

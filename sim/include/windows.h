@@ -206,6 +206,15 @@ static_assert(sizeof(WIN32_FIND_DATAA) == 320, "WIN32_FIND_DATAA is 320 bytes on
 
 #define HEAP_ZERO_MEMORY 0x00000008
 
+// Libraries. SetDefaultDllDirectories and SetDllDirectoryA are deliberately not declared: they
+// are missing from older kernels, and the agent looks them up at run time.
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008
+#define LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR 0x00000100
+#define LOAD_LIBRARY_SEARCH_APPLICATION_DIR 0x00000200
+#define LOAD_LIBRARY_SEARCH_USER_DIRS 0x00000400
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#define LOAD_LIBRARY_SEARCH_DEFAULT_DIRS 0x00001000
+
 extern "C" {
 
 // The agent's entry, defined by the agent.
@@ -222,6 +231,9 @@ LPSTR WINAPI GetCommandLineA(void);
 // kernel32: modules. IsWow64Process and the redirection switches are deliberately not
 // declared: the agent must look them up at run time.
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
+HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 

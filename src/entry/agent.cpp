@@ -1,4 +1,5 @@
 // The agent's entry: probe, fill the process-wide state, run the one command asked for.
+#include "common/library_loading.h"
 #include "common/names.h"
 #include "entry/command_line.h"
 #include "entry/probe.h"
@@ -40,6 +41,8 @@ void LoadDriverDir() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // Before anything can load a library.
+  RestrictLibrarySearch();
   ProbeEnvironment(&HasAdminRights, &Is64BitWindows);
   if (!HasAdminRights)
     return 0;

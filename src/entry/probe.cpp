@@ -1,6 +1,7 @@
 #include "entry/probe.h"
 
 #include "common/entry_point.h"
+#include "common/library_loading.h"
 
 #include <windows.h>
 
@@ -39,7 +40,7 @@ bool ProbeAdministrator(int* hasAdminRights) {
 // IsWow64Process arrived with XP SP2; older systems are 32-bit anyway.
 void ProbeWow64(int* is64BitWindows) {
   using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-  HMODULE kernel = LoadLibraryA("kernel32.dll");
+  HMODULE kernel = LoadSystemLibrary("kernel32.dll");
   if (!kernel)
     return;
   const auto isWow64Process = EntryPoint<IsWow64ProcessFn>(kernel, "IsWow64Process");

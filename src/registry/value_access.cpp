@@ -1,6 +1,7 @@
 #include "registry/registry.h"
 
 #include "common/entry_point.h"
+#include "common/library_loading.h"
 #include "entry/state.h"
 
 #include <cstring>
@@ -72,7 +73,7 @@ int ReadRegStringNoRedirect(HKEY root, const char* subkey, const char* name, con
                             PathBuffer& out) {
   using DisableFn = BOOL(WINAPI*)(PVOID*);
   using RevertFn = BOOL(WINAPI*)(PVOID);
-  HMODULE kernel = LoadLibraryA("Kernel32.dll");
+  HMODULE kernel = LoadSystemLibrary("kernel32.dll");
   if (!kernel)
     return 0;
   const auto disable = EntryPoint<DisableFn>(kernel, "Wow64DisableWow64FsRedirection");

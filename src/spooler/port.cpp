@@ -1,6 +1,7 @@
 // The printer port "TESSIX_TEMBRIN:", added to and removed from the spooler's Local Port monitor
 // through the monitor's configuration interface.
 #include "common/entry_point.h"
+#include "common/library_loading.h"
 #include "common/names.h"
 #include "spooler/spooler.h"
 
@@ -88,7 +89,7 @@ int AddPortWith(XcvDataFn xcvData) {
 // XcvDataW is reached through GetProcAddress here, so that a winspool without it fails the step
 // instead of the start of the program.
 int AddPrinterPort() {
-  HMODULE winspool = LoadLibraryA("winspool.drv");
+  HMODULE winspool = LoadSystemLibrary("winspool.drv");
   if (!winspool)
     return 0;
   const XcvDataFn xcvData = EntryPoint<XcvDataFn>(winspool, "XcvDataW");

@@ -3,6 +3,7 @@
 #include "system/system.h"
 
 #include "common/entry_point.h"
+#include "common/library_loading.h"
 #include "common/path_buffer.h"
 
 #include <ole2.h>
@@ -42,14 +43,14 @@ int CallComRegistration(const char* libraryPath, int doRegister) {
   // initialised nothing and must not be matched.
   if (FAILED(OleInitialize(nullptr)))
     return 0;
-  HMODULE library = LoadLibraryA(libraryPath);
+  HMODULE library = LoadServerLibrary(libraryPath);
   if (!library) {
     OleUninitialize();
     return 0;
   }
   const int result = RunSelfRegistration(library, doRegister);
   // The library goes while OLE is still up: its detach code may still call into COM.
-  FreeLibrary(library);
+  FreeServerLibrary(library);
   OleUninitialize();
   return result;
 }

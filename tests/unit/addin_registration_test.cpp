@@ -17,9 +17,19 @@ HRESULT Succeed() {
 
 class AddinRegistration : public SimTest {
  protected:
+  // The add-in's own calls and the search around them; the kernel's entry points looked up on
+  // the way are left out.
   static std::string Steps() {
-    return CallSequence({"OleInitialize", "LoadLibraryA", "GetProcAddress", "DllRegisterServer",
-                         "DllUnregisterServer", "FreeLibrary", "OleUninitialize"});
+    std::string text;
+    for (const sim::Call& call : sim::Calls()) {
+      const bool kernelLookup = call.function == "GetProcAddress" && call.args[0] == "kernel32.dll";
+      for (const char* name : {"OleInitialize", "SetDefaultDllDirectories", "SetDllDirectoryA",
+                               "LoadLibraryExA", "GetProcAddress", "DllRegisterServer",
+                               "DllUnregisterServer", "FreeLibrary", "OleUninitialize"})
+        if (call.function == name && !kernelLookup)
+          text += (text.empty() ? "" : ", ") + call.Text();
+    }
+    return text;
   }
 };
 
@@ -38,10 +48,12 @@ TEST_F(AddinRegistration, RegisterRunsTheServerInsideItsOwnOleInitialisation) {
   EXPECT_EQ(oleDuringCall, 1);
   EXPECT_TRUE(loadedDuringCall);
   EXPECT_EQ(Steps(),
-            "OleInitialize(NULL), LoadLibraryA(C:\\Program Files\\Tembrin\\qlc_wordaddin.dll), "
+            "OleInitialize(NULL), SetDllDirectoryA(C:\\Program Files\\Tembrin\\), "
+            "LoadLibraryExA(C:\\Program Files\\Tembrin\\qlc_wordaddin.dll, 0x0, 0x8), "
             "GetProcAddress(C:\\Program Files\\Tembrin\\qlc_wordaddin.dll, DllRegisterServer), "
             "DllRegisterServer(C:\\Program Files\\Tembrin\\qlc_wordaddin.dll), "
-            "FreeLibrary(C:\\Program Files\\Tembrin\\qlc_wordaddin.dll), OleUninitialize()");
+            "FreeLibrary(C:\\Program Files\\Tembrin\\qlc_wordaddin.dll), SetDllDirectoryA(), "
+            "OleUninitialize()");
   EXPECT_EQ(sim::com::UnregisterCalls(kAddin), 0);
 }
 
@@ -65,13 +77,14 @@ TEST_F(AddinRegistration, EachServerAnswersForItself) {
 TEST_F(AddinRegistration, MissingLibraryUndoesOleOnly) {
   EXPECT_EQ(RegisterWordAddin(kDir), 0);
   EXPECT_EQ(Steps(),
-            "OleInitialize(NULL), LoadLibraryA(C:\\Program Files\\Tembrin\\qlc_wordaddin.dll), "
-            "OleUninitialize()");
+            "OleInitialize(NULL), SetDllDirectoryA(C:\\Program Files\\Tembrin\\), "
+            "LoadLibraryExA(C:\\Program Files\\Tembrin\\qlc_wordaddin.dll, 0x0, 0x8), "
+            "SetDllDirectoryA(), OleUninitialize()");
 }
 
 TEST_F(AddinRegistration, RootInstallDirLooksAtTheRootOfTheDrive) {
   EXPECT_EQ(UnregisterWordAddin("\\"), 0);
-  EXPECT_EQ(sim::CallsTo("LoadLibraryA").at(0).args[0], "\\qlc_wordaddin.dll");
+  EXPECT_EQ(sim::CallsTo("LoadLibraryExA").at(0).args[0], "\\qlc_wordaddin.dll");
 }
 
 TEST_F(AddinRegistration, MissingEntryPointFreesTheLibraryBeforeOle) {
@@ -80,9 +93,11 @@ TEST_F(AddinRegistration, MissingEntryPointFreesTheLibraryBeforeOle) {
   sim::ClearCalls();
   EXPECT_EQ(UnregisterWordAddin(kDir), 0);
   EXPECT_EQ(Steps(),
-            "OleInitialize(NULL), LoadLibraryA(C:\\Program Files\\Tembrin\\qlc_wordaddin.dll), "
+            "OleInitialize(NULL), SetDllDirectoryA(C:\\Program Files\\Tembrin\\), "
+            "LoadLibraryExA(C:\\Program Files\\Tembrin\\qlc_wordaddin.dll, 0x0, 0x8), "
             "GetProcAddress(C:\\Program Files\\Tembrin\\qlc_wordaddin.dll, DllUnregisterServer), "
-            "FreeLibrary(C:\\Program Files\\Tembrin\\qlc_wordaddin.dll), OleUninitialize()");
+            "FreeLibrary(C:\\Program Files\\Tembrin\\qlc_wordaddin.dll), SetDllDirectoryA(), "
+            "OleUninitialize()");
 }
 
 TEST_F(AddinRegistration, OnlyTheSignOfTheResultCounts) {

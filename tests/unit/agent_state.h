@@ -2,11 +2,13 @@
 // run the agent again and again in one process.
 #pragma once
 
+#include "common/library_loading.h"
 #include "entry/state.h"
 
 #include <cstring>
 
 inline void ResetAgentState() {
+  LibrarySearchRestricted = 0;
   HasAdminRights = 1;
   Is64BitWindows = 0;
   memset(InstallDir, 0, sizeof InstallDir);

@@ -58,6 +58,7 @@ enum class Addin {
   Unregistered,  // the add-in's path fits: the uninstall runs its DllUnregisterServer
   Refused,       // no room for "qlc_wordaddin.dll": nothing initialised, nothing loaded
   NotFound,      // looked for at the root, where there is none
+  Relative,      // a relative path would be taken from the current directory: never loaded
 };
 
 struct InstallPathRow {
@@ -76,8 +77,8 @@ const InstallPathRow kInstallPaths[] = {
     {0, false, Dir::Root, Reach::Complete, Addin::Unregistered,
      "empty: the root of the current drive, where the product files were put"},
     {1, true, Dir::AsStored, Reach::Complete, Addin::Unregistered, "the root itself"},
-    {1, false, Dir::BackslashAdded, Reach::Complete, Addin::Unregistered,
-     "a folder below the root of the current drive"},
+    {1, false, Dir::BackslashAdded, Reach::Complete, Addin::Relative,
+     "a folder below the current directory"},
     {200, true, Dir::AsStored, Reach::Complete, Addin::Unregistered, "every path fits"},
     {200, false, Dir::BackslashAdded, Reach::Complete, Addin::Unregistered, "every path fits"},
     {223, true, Dir::AsStored, Reach::Complete, Addin::Unregistered,
@@ -164,9 +165,8 @@ using Names = std::vector<std::string>;
 // The libraries loaded by path: everything but the system libraries the agent loads by name.
 Names LibrariesLoaded() {
   Names loaded;
-  for (const sim::Call& call : sim::CallsTo("LoadLibraryA"))
-    if (call.args[0].find('\\') != std::string::npos)
-      loaded.push_back(call.args[0]);
+  for (const sim::Call& call : sim::CallsTo("LoadLibraryExA"))
+    loaded.push_back(call.args[0]);
   return loaded;
 }
 
@@ -177,13 +177,15 @@ std::string Recorded(const char* name) {
 
 // How far the install got, from what it left on the machine.
 void ExpectInstallReached(Reach reach, const std::string& installDir, const std::string& stored,
-                          const std::string& context, const std::string& driverDir = kDriverDir32) {
+                          const std::string& context, const std::string& driverDir = kDriverDir32,
+                          bool addinLoads = true) {
   const bool printer = reach == Reach::Complete || reach == Reach::ProxyRefused;
   const bool complete = reach == Reach::Complete;
   EXPECT_TRUE(sim::spooler::HasPort(kPort)) << context << ": the port needs no path";
   EXPECT_EQ(sim::spooler::HasPrinter(kPrinter), printer) << context;
   EXPECT_EQ(Exists(driverDir + "\\3\\QXN_ProxyProcess.exe"), complete) << context;
-  EXPECT_EQ(sim::com::RegisterCalls(installDir + kAddinName), complete ? 1 : 0) << context;
+  EXPECT_EQ(sim::com::RegisterCalls(installDir + kAddinName), complete && addinLoads ? 1 : 0)
+      << context;
   EXPECT_EQ(sim::spooler::DefaultPrinter(), complete ? kPrinter : "") << context;
   EXPECT_EQ(Recorded("InstallPath"), complete ? installDir : stored)
       << context << ": only a complete install records the directory";
@@ -216,7 +218,8 @@ TEST_F(HostileInstallPath, InstallOfEveryLength) {
 
     const std::string installDir = ExpectedInstallDir(row, stored);
     EXPECT_EQ(std::string(InstallDir), installDir) << context;
-    ExpectInstallReached(row.install, installDir, stored, context);
+    ExpectInstallReached(row.install, installDir, stored, context, kDriverDir32,
+                         row.uninstall != Addin::Relative);
     if (!addinTrap.empty()) {
       EXPECT_EQ(sim::com::RegisterCalls(addinTrap), 0) << context << ": not the cut name";
     }
@@ -244,6 +247,10 @@ TEST_F(HostileInstallPath, UninstallOfEveryLength) {
         EXPECT_EQ(LibrariesLoaded(), Names{}) << context;
         EXPECT_EQ(sim::CountCalls("OleInitialize"), 0) << context << ": refused before OLE";
         EXPECT_EQ(sim::com::UnregisterCalls(addinTrap), 0) << context << ": not the cut name";
+        break;
+      case Addin::Relative:
+        EXPECT_EQ(LibrariesLoaded(), Names{}) << context;
+        EXPECT_EQ(sim::com::UnregisterCalls(addin), 0) << context;
         break;
       case Addin::NotFound:
         EXPECT_EQ(LibrariesLoaded(), Names{"\\qlc_wordaddin.dll"}) << context;

@@ -25,11 +25,12 @@ class Port : public SimTest {
 TEST_F(Port, AddPortReachesTheMonitorThroughALookedUpXcvDataW) {
   EXPECT_EQ(AddPrinterPort(), 1);
   EXPECT_TRUE(sim::spooler::HasPort(kPort));
-  EXPECT_EQ(SpoolerCalls(),
-            "LoadLibraryA(winspool.drv), GetProcAddress(winspool.drv, XcvDataW), "
-            "OpenPrinterA(, XcvMonitor Local Port, 0x1), "
-            "XcvDataW(AddPort, TESSIX_TEMBRIN:, 32, 0), ClosePrinter(0x9000), "
-            "FreeLibrary(winspool.drv)");
+  EXPECT_EQ(
+      SpoolerCalls(),
+      "LoadLibraryA(C:\\Windows\\System32\\winspool.drv), GetProcAddress(winspool.drv, XcvDataW), "
+      "OpenPrinterA(, XcvMonitor Local Port, 0x1), "
+      "XcvDataW(AddPort, TESSIX_TEMBRIN:, 32, 0), ClosePrinter(0x9000), "
+      "FreeLibrary(winspool.drv)");
 }
 
 TEST_F(Port, AnExistingPortOrAnyOtherPositiveStatusIsAccepted) {

@@ -1,0 +1,108 @@
+#include "common/library_loading.h"
+
+#include "common/entry_point.h"
+
+#include <cstring>
+
+int LibrarySearchRestricted = 0;
+
+namespace {
+
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);
+
+// kernel32 is part of every process: GetModuleHandleA finds it without a search.
+template <class Function>
+Function KernelEntryPoint(const char* name) {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  return kernel ? EntryPoint<Function>(kernel, name) : nullptr;
+}
+
+bool SetDefaultDirectories(DWORD directories) {
+  const auto setDefault = KernelEntryPoint<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
+  return setDefault && setDefault(directories);
+}
+
+// "" takes the current directory out of the search; a folder is searched before the system
+// directory, and, where the search is restricted, wherever LOAD_LIBRARY_SEARCH_USER_DIRS says.
+bool SetDllDirectory(const char* folder) {
+  const auto setDllDirectory = KernelEntryPoint<SetDllDirectoryFn>("SetDllDirectoryA");
+  return setDllDirectory && setDllDirectory(folder);
+}
+
+// The folder of a path, with its trailing backslash; false when the path names no folder.
+bool FolderOf(const char* path, PathBuffer& folder) {
+  const char* lastSlash = strrchr(path, '\\');
+  if (!lastSlash || !CopyPath(folder, path))
+    return false;
+  folder[lastSlash - path + 1] = '\0';
+  return true;
+}
+
+// "C:\x", "\\server\x" and "\x" (the current drive's root). A relative path would be taken
+// from the current directory, which is no place to load code from.
+bool IsAbsolutePath(const char* path) {
+  return path[0] == '\\' || (path[0] && path[1] == ':' && path[2] == '\\');
+}
+
+// While a COM server registers, the libraries it loads by name may sit beside it.
+void SearchServerFolder(const char* path) {
+  PathBuffer folder;
+  if (!FolderOf(path, folder))
+    return;
+  if (LibrarySearchRestricted &&
+      !SetDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS))
+    return;
+  SetDllDirectory(folder);
+}
+
+void StopSearchingServerFolder() {
+  SetDllDirectory("");
+  if (LibrarySearchRestricted)
+    SetDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+}  // namespace
+
+void RestrictLibrarySearch() {
+  if (SetDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    LibrarySearchRestricted = 1;
+    return;
+  }
+  SetDllDirectory("");
+}
+
+// Without the restriction the program's own folder comes first in every search, so the library
+// is named by its full path.
+HMODULE LoadSystemLibrary(const char* name) {
+  if (LibrarySearchRestricted)
+    return LoadLibraryA(name);
+  PathBuffer systemDir;
+  PathBuffer path;
+  const UINT length = GetSystemDirectoryA(systemDir, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH || !FormatPath(path, "%s\\%s", systemDir, name))
+    return nullptr;
+  return LoadLibraryA(path);
+}
+
+// LOAD_LIBRARY_SEARCH_DEFAULT_DIRS would bring the application's folder back: the server's own
+// folder and the system directory are named one by one. Without the restriction, the altered
+// search puts the server's folder where the program's would be. The folder is searched from
+// before the load on, so that the server's DllMain finds its libraries as well.
+HMODULE LoadServerLibrary(const char* path) {
+  if (!IsAbsolutePath(path))
+    return nullptr;
+  const DWORD search = LibrarySearchRestricted
+                           ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
+                           : LOAD_WITH_ALTERED_SEARCH_PATH;
+  SearchServerFolder(path);
+  HMODULE library = LoadLibraryExA(path, nullptr, search);
+  if (!library)
+    StopSearchingServerFolder();
+  return library;
+}
+
+void FreeServerLibrary(HMODULE library) {
+  FreeLibrary(library);
+  StopSearchingServerFolder();
+}
