@@ -588,6 +588,43 @@ BOOL WINAPI DeletePrinterDriverA(LPSTR server, LPSTR environment, LPSTR driver) 
   return TRUE;
 }
 
+// Level 1 only: the driver names of one environment (NULL: the caller's own), records first and
+// their names packed at the end of the block.
+BOOL WINAPI EnumPrinterDriversA(LPSTR server, LPSTR environment, DWORD level, LPBYTE block,
+                                DWORD size, LPDWORD needed, LPDWORD returned) {
+  const Hit hit =
+      Enter("EnumPrinterDriversA", {Str(server), Str(environment), Num(level), Num(size)});
+  if (hit.fired)
+    return static_cast<BOOL>(hit.result);
+  if (!needed || !returned)
+    return Failed(kNullReference);
+  *returned = 0;
+  if (level != 1)
+    return Failed(kInvalidLevel);
+  const std::string chosen = environment ? environment : kOwnEnvironment;
+  if (sim::spooler::DriverDirectory(chosen).empty())
+    return Failed(ERROR_INVALID_ENVIRONMENT);
+  std::vector<const sim::spooler::Driver*> listed;
+  DWORD bytes = 0;
+  for (const sim::spooler::Driver& driver : spoolerState().drivers)
+    if (SameText(driver.environment, chosen)) {
+      listed.push_back(&driver);
+      bytes += static_cast<DWORD>(sizeof(DRIVER_INFO_1A) + driver.name.size() + 1);
+    }
+  *needed = bytes;
+  if (bytes > size || (bytes && !block))
+    return Failed(ERROR_INSUFFICIENT_BUFFER);
+  auto* records = reinterpret_cast<DRIVER_INFO_1A*>(block);
+  BYTE* end = block + size;
+  for (size_t i = 0; i < listed.size(); ++i) {
+    end -= listed[i]->name.size() + 1;
+    memcpy(end, listed[i]->name.c_str(), listed[i]->name.size() + 1);
+    records[i].pName = reinterpret_cast<LPSTR>(end);
+  }
+  *returned = static_cast<DWORD>(listed.size());
+  return TRUE;
+}
+
 BOOL WINAPI SimSetDefaultPrinterA(LPCSTR printer) {
   const Hit hit = Enter("SetDefaultPrinterA", {Str(printer)});
   if (hit.fired)

@@ -1,6 +1,7 @@
 // The printer queue "Tessix Tembrin Printer": created on the port with the driver, made the
 // default, and deleted with every other printer of the driver before the driver itself goes.
 #include "common/entry_point.h"
+#include "common/library_loading.h"
 #include "common/names.h"
 #include "entry/state.h"
 #include "spooler/spooler.h"
@@ -67,7 +68,7 @@ int CreatePrinterQueue() {
 
 // SetDefaultPrinterA arrived with Windows 2000: looked up, never linked.
 int SetDefaultPrinterByName(const char* name) {
-  HMODULE winspool = LoadLibraryA("winspool.drv");
+  HMODULE winspool = LoadSystemLibrary("winspool.drv");
   if (!winspool)
     return 0;
   const auto setDefaultPrinter = EntryPoint<SetDefaultPrinterFn>(winspool, "SetDefaultPrinterA");
@@ -91,9 +92,40 @@ int DeletePrintersOfDriver() {
   return result;
 }
 
+namespace {
+
+// Whether the spooler lists the driver for DriverEnvironment. When it cannot say, the driver
+// counts as there: a removal that failed must not pass for a success.
+bool DriverIsRegistered() {
+  DWORD needed = 0;
+  DWORD count = 0;
+  if (EnumPrinterDriversA(nullptr, DriverEnvironment, 1, nullptr, 0, &needed, &count))
+    return false;  // nothing to list at all
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+    return true;
+  BYTE* block = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, needed));
+  if (!block)
+    return true;
+  bool found = true;
+  if (EnumPrinterDriversA(nullptr, DriverEnvironment, 1, block, needed, &needed, &count)) {
+    const auto* records = reinterpret_cast<DRIVER_INFO_1A*>(block);
+    found = false;
+    for (DWORD i = 0; i < count && !found; ++i)
+      found = records[i].pName && strcmp(records[i].pName, kDriverName) == 0;
+  }
+  HeapFree(GetProcessHeap(), 0, block);
+  return found;
+}
+
+}  // namespace
+
 // The environment is named: with NULL the spooler takes the calling program's own, which for
 // this 32-bit program on 64-bit Windows is "Windows NT x86", not the "Windows x64" under which
-// the driver was registered.
+// the driver was registered. A driver that is not registered is as good as removed: an install
+// that stopped before the driver must not leave the port behind at the uninstall. Windows
+// answers 1797 there and Wine 8 answers 126, so the spooler is asked rather than the code read.
 int RemovePrinterDriver() {
-  return DeletePrinterDriverA(nullptr, DriverEnvironment, const_cast<LPSTR>(kDriverName)) ? 1 : 0;
+  if (DeletePrinterDriverA(nullptr, DriverEnvironment, const_cast<LPSTR>(kDriverName)))
+    return 1;
+  return DriverIsRegistered() ? 0 : 1;
 }

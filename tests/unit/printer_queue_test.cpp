@@ -145,13 +145,27 @@ TEST_F(PrinterQueue, RemoveDriverNamesTheEnvironmentItWasRegisteredFor) {
             "DeletePrinterDriverA(NULL, Windows x64, Tessix Tembrin Printer Driver)");
 }
 
-TEST_F(PrinterQueue, RemoveDriverFailsWhileAPrinterUsesItOrWhenItIsMissing) {
+// A driver the spooler does not list for our environment (an install that stopped before it) is
+// as good as removed; one that is there and refuses, or a spooler that cannot say, is not.
+TEST_F(PrinterQueue, RemoveDriverFailsOnlyForADriverThatIsThere) {
   sim::spooler::AddDriver(kDriver);
+  sim::spooler::AddDriver("Another Driver");
   sim::spooler::AddPrinter("Copy", kPort, kDriver);
-  EXPECT_EQ(RemovePrinterDriver(), 0);
+  EXPECT_EQ(RemovePrinterDriver(), 0) << "in use";
   EXPECT_TRUE(sim::spooler::HasDriver(kDriver));
+  sim::FailNth("EnumPrinterDriversA", 2, FALSE);
+  EXPECT_EQ(RemovePrinterDriver(), 0) << "the list cannot be read";
+  for (const char* environment : {"Windows NT x86", "Windows x64"}) {
+    SetUp();
+    sim::settings().wow64 = std::string(environment) == "Windows x64";
+    CopyPath(DriverEnvironment, environment);
+    sim::spooler::AddDriver("Another Driver", environment);
+    sim::spooler::AddDriver(kDriver, sim::settings().wow64 ? "Windows NT x86" : "Windows x64");
+    EXPECT_EQ(RemovePrinterDriver(), 1) << "only in the other environment: " << environment;
+    EXPECT_EQ(sim::spooler::Drivers().size(), 2u) << "neither driver is touched";
+  }
   SetUp();
-  EXPECT_EQ(RemovePrinterDriver(), 0);
+  EXPECT_EQ(RemovePrinterDriver(), 1) << "no drivers at all";
 }
 
 }  // namespace
