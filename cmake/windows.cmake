@@ -2,6 +2,7 @@
 enable_language(RC)
 
 add_executable(printer-setup WIN32 ${PRODUCT_SOURCES} src/startup/windows_startup.cpp
+  src/startup/winspool_binding.cpp
   res/printer-setup.rc)
 target_include_directories(printer-setup PRIVATE src)
 target_compile_options(printer-setup PRIVATE
@@ -15,6 +16,7 @@ target_compile_definitions(printer-setup PRIVATE WIN32_LEAN_AND_MEAN)
 target_link_options(printer-setup PRIVATE -mwindows -static-libgcc -static-libstdc++ -s
   -Wl,--gc-sections -nostartfiles -Wl,-e,_AgentStartup@0)
 target_link_libraries(printer-setup PRIVATE msvcrt kernel32)
-target_link_libraries(printer-setup PRIVATE winspool advapi32 shell32 ole32)
+# winspool is bound at run time (src/startup/winspool_binding.cpp): only known DLLs are imported.
+target_link_libraries(printer-setup PRIVATE advapi32 shell32 ole32)
 set_target_properties(printer-setup PROPERTIES OUTPUT_NAME printer-setup
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

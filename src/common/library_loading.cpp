@@ -25,7 +25,7 @@ bool SetDefaultDirectories(DWORD directories) {
 
 // "" takes the current directory out of the search; a folder is searched before the system
 // directory, and, where the search is restricted, wherever LOAD_LIBRARY_SEARCH_USER_DIRS says.
-bool SetDllDirectory(const char* folder) {
+bool UseDllDirectory(const char* folder) {
   const auto setDllDirectory = KernelEntryPoint<SetDllDirectoryFn>("SetDllDirectoryA");
   return setDllDirectory && setDllDirectory(folder);
 }
@@ -53,11 +53,11 @@ void SearchServerFolder(const char* path) {
   if (LibrarySearchRestricted &&
       !SetDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS))
     return;
-  SetDllDirectory(folder);
+  UseDllDirectory(folder);
 }
 
 void StopSearchingServerFolder() {
-  SetDllDirectory("");
+  UseDllDirectory("");
   if (LibrarySearchRestricted)
     SetDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
@@ -69,7 +69,7 @@ void RestrictLibrarySearch() {
     LibrarySearchRestricted = 1;
     return;
   }
-  SetDllDirectory("");
+  UseDllDirectory("");
 }
 
 // Without the restriction the program's own folder comes first in every search, so the library

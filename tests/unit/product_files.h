@@ -22,12 +22,12 @@ inline void SeedProductFiles(const std::string& installDir) {
 // Everything an install needs to run all its steps: "InstallPath" (in the view the agent reads on
 // either Windows), the product files, the add-in, psapi.dll in System32, the "wbem" folder, and
 // framedyn.dll in both driver directories for the step that provides it.
-inline void SeedCompleteInstall(const std::string& installDir) {
+inline void SeedCompleteInstall(
+    const std::string& installDir, sim::com::EntryPoint addinEntry = [] { return S_OK; }) {
   sim::reg::SetString(HKEY_LOCAL_MACHINE, "Software\\Tessix Software\\Tessix Tembrin",
                       "InstallPath", installDir, sim::reg::View::Native);
   SeedProductFiles(installDir);
-  sim::com::AddServer(
-      installDir + "qlc_wordaddin.dll", [] { return S_OK; }, [] { return S_OK; });
+  sim::com::AddServer(installDir + "qlc_wordaddin.dll", addinEntry, addinEntry);
   sim::files::AddFile("C:\\Windows\\System32\\psapi.dll");
   sim::files::AddDirectory("C:\\Windows\\System32\\wbem");
   for (const char* environment : {"Windows NT x86", "Windows x64"})
