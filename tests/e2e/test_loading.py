@@ -1,0 +1,108 @@
+"""Where the real exe takes its libraries from, under Wine: nothing planted beside the agent is
+loaded, the add-in finds the library it imports beside itself wherever the agent runs, and an
+install that stopped before the driver leaves no port behind its uninstall.
+
+The agent runs from a folder the user can write to, as when a user saves an installer to the
+download folder. `winspool.drv=n,b` makes Wine's loader prefer a native winspool.drv the way
+Windows treats any library that is none of its known DLLs: before this agent bound the spooler
+at run time, Wine loaded a planted copy beside the exe at start-up."""
+
+import shutil
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+
+import product
+import wine
+from product import FIXTURES, PROBE_KEY
+
+PRINTER = "Tessix Tembrin Printer"
+DRIVER = "Tessix Tembrin Printer Driver"
+PORT = "TESSIX_TEMBRIN:"
+DOWNLOADS = r"C:\users\Public\Downloads"
+MARKER = r"C:\planted-library-ran.txt"
+
+
+def build(out_dir, source, output, *flags):
+    subprocess.run([wine.MINGW_CC, "-shared", "-O2", "-s", "-o", str(out_dir / output),
+                    str(FIXTURES / source), *flags],
+                   check=True, capture_output=True, text=True)
+    return out_dir / output
+
+
+class LoadingWin32(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.build_dir = Path(tempfile.mkdtemp(prefix="printer-setup-e2e-loading-"))
+        out = cls.build_dir
+        cls.planted = build(out, "planted_library.c", "winspool.drv")
+        # The helper's import library lets the add-in import it by its plain name.
+        cls.helper = build(out, "addin_helper.c", "addin_helper.dll",
+                           f"-Wl,--out-implib,{out / 'libaddin_helper.a'}")
+        cls.addin = build(out, "addin_probe.c", "qlc_wordaddin.dll", "-DADDIN_HELPER",
+                          "-Wl,--kill-at", f"-L{out}", "-laddin_helper", "-lole32", "-ladvapi32")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.build_dir, ignore_errors=True)
+
+    def setUp(self):
+        self.prefix = wine.Prefix("win32")
+        self.addCleanup(self.prefix.close)
+        product.set_install_path(self.prefix, product.INSTALL_DIR)
+
+    def place(self, source, windows_folder, name=None):
+        target = self.prefix.unix_path(windows_folder + "\\" + (name or source.name))
+        target.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(source, target)
+        return target
+
+    def run_agent(self, exe, command):
+        self.assertEqual(self.prefix.run(exe, command), 0)
+
+    def test_a_library_planted_beside_the_agent_never_runs(self):
+        product.seed_product_files(self.prefix)
+        exe = self.place(wine.product_exe(), DOWNLOADS)
+        self.place(self.planted, DOWNLOADS)
+        self.prefix.env["WINEDLLOVERRIDES"] += ";winspool.drv=n,b"
+
+        self.run_agent(exe, "/Install")
+        self.assertFalse(self.prefix.exists(MARKER), "the planted winspool.drv was loaded")
+        self.assertIn(PRINTER, self.prefix.printers())
+        self.assertIn(PORT, self.prefix.ports())
+
+        self.run_agent(exe, "/Uninstall")
+        self.assertFalse(self.prefix.exists(MARKER), "the planted winspool.drv was loaded")
+        self.assertNotIn(PRINTER, self.prefix.printers())
+        self.assertNotIn(DRIVER, self.prefix.drivers())
+        self.assertNotIn(PORT, self.prefix.ports())
+
+    def test_the_addin_finds_its_own_library_wherever_the_agent_runs(self):
+        product.seed_product_files(self.prefix)
+        self.place(self.addin, product.INSTALL_DIR)
+        self.place(self.helper, product.INSTALL_DIR)
+        for folder in (product.INSTALL_DIR, DOWNLOADS):
+            with self.subTest(agent_in=folder):
+                exe = self.place(wine.product_exe(), folder)
+                product.set_install_path(self.prefix, product.INSTALL_DIR)  # /Uninstall took it
+                self.prefix.reg_import(f"[-{PROBE_KEY.replace('HKCU', 'HKEY_CURRENT_USER')}]\n")
+                self.run_agent(exe, "/Install")
+                self.run_agent(exe, "/Uninstall")
+                self.assertEqual(self.prefix.reg_query(PROBE_KEY, "Calls"),
+                                 "DllRegisterServer:ole;DllUnregisterServer:ole;")
+
+    def test_an_install_that_stopped_before_the_driver_leaves_no_port(self):
+        # Wine 8 answers 126 where Windows answers 1797 for the driver that is not there.
+        names = [n for n in product.DRIVER_FILES if n != "qelvpr_ui.dll"]
+        product.seed_product_files(self.prefix, files=names + ["QXN_ProxyProcess.exe"])
+        exe = wine.product_exe()
+        self.run_agent(exe, "/Install")
+        self.assertIn(PORT, self.prefix.ports(), "the port is added before the driver")
+        self.assertNotIn(DRIVER, self.prefix.drivers())
+        self.run_agent(exe, "/Uninstall")
+        self.assertNotIn(PORT, self.prefix.ports())
+
+
+if __name__ == "__main__":
+    unittest.main()
