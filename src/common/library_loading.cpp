@@ -8,26 +8,23 @@ int LibrarySearchRestricted = 0;
 
 namespace {
 
-using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);
-
 // kernel32 is part of every process: GetModuleHandleA finds it without a search.
-template <class Function>
-Function KernelEntryPoint(const char* name) {
+SearchSwitches FindSearchSwitches() {
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  return kernel ? EntryPoint<Function>(kernel, name) : nullptr;
+  if (!kernel)
+    return {nullptr, nullptr};
+  return {EntryPoint<SearchSwitches::SetDefaultFn>(kernel, "SetDefaultDllDirectories"),
+          EntryPoint<SearchSwitches::SetDllDirectoryFn>(kernel, "SetDllDirectoryA")};
 }
 
-bool SetDefaultDirectories(DWORD directories) {
-  const auto setDefault = KernelEntryPoint<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
-  return setDefault && setDefault(directories);
+bool SetDefaultDirectories(const SearchSwitches& switches, DWORD directories) {
+  return switches.setDefault && switches.setDefault(directories);
 }
 
 // "" takes the current directory out of the search; a folder is searched before the system
 // directory, and, where the search is restricted, wherever LOAD_LIBRARY_SEARCH_USER_DIRS says.
-bool UseDllDirectory(const char* folder) {
-  const auto setDllDirectory = KernelEntryPoint<SetDllDirectoryFn>("SetDllDirectoryA");
-  return setDllDirectory && setDllDirectory(folder);
+bool UseDllDirectory(const SearchSwitches& switches, const char* folder) {
+  return switches.setDllDirectory && switches.setDllDirectory(folder);
 }
 
 // The folder of a path, with its trailing backslash; false when the path names no folder.
@@ -45,31 +42,36 @@ bool IsAbsolutePath(const char* path) {
   return path[0] == '\\' || (path[0] && path[1] == ':' && path[2] == '\\');
 }
 
-// While a COM server registers, the libraries it loads by name may sit beside it.
-void SearchServerFolder(const char* path) {
+// While a COM server registers, the libraries it loads by name may sit beside it. The switches
+// are looked up once, before anything is widened, so that narrowing needs no lookup that could
+// fail and leave the search wide.
+void SearchServerFolder(const char* path, SearchSwitches& switches) {
+  switches = FindSearchSwitches();
   PathBuffer folder;
   if (!FolderOf(path, folder))
     return;
   if (LibrarySearchRestricted &&
-      !SetDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS))
+      !SetDefaultDirectories(switches,
+                             LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS))
     return;
-  UseDllDirectory(folder);
+  UseDllDirectory(switches, folder);
 }
 
-void StopSearchingServerFolder() {
-  UseDllDirectory("");
+void StopSearchingServerFolder(const SearchSwitches& switches) {
+  UseDllDirectory(switches, "");
   if (LibrarySearchRestricted)
-    SetDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDefaultDirectories(switches, LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 }  // namespace
 
 void RestrictLibrarySearch() {
-  if (SetDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+  const SearchSwitches switches = FindSearchSwitches();
+  if (SetDefaultDirectories(switches, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
     LibrarySearchRestricted = 1;
     return;
   }
-  UseDllDirectory("");
+  UseDllDirectory(switches, "");
 }
 
 // Without the restriction the program's own folder comes first in every search, so the library
@@ -89,20 +91,20 @@ HMODULE LoadSystemLibrary(const char* name) {
 // folder and the system directory are named one by one. Without the restriction, the altered
 // search puts the server's folder where the program's would be. The folder is searched from
 // before the load on, so that the server's DllMain finds its libraries as well.
-HMODULE LoadServerLibrary(const char* path) {
+HMODULE LoadServerLibrary(const char* path, SearchSwitches& switches) {
   if (!IsAbsolutePath(path))
     return nullptr;
   const DWORD search = LibrarySearchRestricted
                            ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
                            : LOAD_WITH_ALTERED_SEARCH_PATH;
-  SearchServerFolder(path);
+  SearchServerFolder(path, switches);
   HMODULE library = LoadLibraryExA(path, nullptr, search);
   if (!library)
-    StopSearchingServerFolder();
+    StopSearchingServerFolder(switches);
   return library;
 }
 
-void FreeServerLibrary(HMODULE library) {
+void FreeServerLibrary(HMODULE library, const SearchSwitches& switches) {
   FreeLibrary(library);
-  StopSearchingServerFolder();
+  StopSearchingServerFolder(switches);
 }

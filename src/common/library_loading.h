@@ -26,5 +26,12 @@ HMODULE LoadSystemLibrary(const char* name);
 // for in its own folder and the system directory, never in the agent's folder. Until
 // FreeServerLibrary, libraries that it loads by name are looked for in its folder too. NULL for a
 // relative path, which would be taken from the current directory.
-HMODULE LoadServerLibrary(const char* path);
-void FreeServerLibrary(HMODULE library);
+// `switches` carries the kernel's search switches from the one call to the other.
+struct SearchSwitches {
+  using SetDefaultFn = BOOL(WINAPI*)(DWORD);
+  using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);
+  SetDefaultFn setDefault;            // SetDefaultDllDirectories, NULL where missing
+  SetDllDirectoryFn setDllDirectory;  // SetDllDirectoryA, NULL where missing
+};
+HMODULE LoadServerLibrary(const char* path, SearchSwitches& switches);
+void FreeServerLibrary(HMODULE library, const SearchSwitches& switches);

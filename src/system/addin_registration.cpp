@@ -43,14 +43,15 @@ int CallComRegistration(const char* libraryPath, int doRegister) {
   // initialised nothing and must not be matched.
   if (FAILED(OleInitialize(nullptr)))
     return 0;
-  HMODULE library = LoadServerLibrary(libraryPath);
+  SearchSwitches switches;
+  HMODULE library = LoadServerLibrary(libraryPath, switches);
   if (!library) {
     OleUninitialize();
     return 0;
   }
   const int result = RunSelfRegistration(library, doRegister);
   // The library goes while OLE is still up: its detach code may still call into COM.
-  FreeServerLibrary(library);
+  FreeServerLibrary(library, switches);
   OleUninitialize();
   return result;
 }

@@ -19,7 +19,9 @@ constexpr char kPort[] = "TESSIX_TEMBRIN:";
 
 // Functions whose failure the agent must cope with, and the failure each returns. Releasing
 // calls (RegCloseKey, ClosePrinter, FindClose, FreeLibrary, HeapFree, OleUninitialize, ...)
-// are left out: a release that fails leaves its resource open whatever the caller does.
+// are left out: a release that fails leaves its resource open whatever the caller does. So are
+// SetDefaultDllDirectories and SetDllDirectoryA, which also narrow the search again after the
+// add-in: a narrowing that fails leaves the search wide whatever the caller does.
 struct Failure {
   const char* function;
   int64_t result;
@@ -36,7 +38,10 @@ const Failure kFailures[] = {{"GetVersionExA", 0},
                              {"RegEnumValueA", 5},
                              {"RegDeleteValueA", 5},
                              {"RegDeleteKeyA", 5},
+                             {"GetModuleHandleA", 0},
+                             {"GetSystemDirectoryA", 0},
                              {"LoadLibraryA", 0},
+                             {"LoadLibraryExA", 0},
                              {"GetProcAddress", 0},
                              {"GetCurrentProcess", 0},
                              {"IsWow64Process", 0},
@@ -58,6 +63,7 @@ const Failure kFailures[] = {{"GetVersionExA", 0},
                              {"EnumPrintersA", 0},
                              {"DeletePrinter", 0},
                              {"DeletePrinterDriverA", 0},
+                             {"EnumPrinterDriversA", 0},
                              {"SetDefaultPrinterA", 0},
                              {"SHGetSpecialFolderLocation", E_FAIL},
                              {"SHGetPathFromIDListA", 0},
@@ -155,12 +161,10 @@ void CheckInstallChain() {
     Require(!Called("AddPrinterDriverA"), "driver after no port");
 }
 
-// The uninstall's removals stop at the first one that fails.
+// The uninstall's removals stop at the first one that fails. A driver left only in the other
+// environment (the uninstall's probe saw another Windows than the install's) does not stop them.
 void CheckUninstallChain() {
-  bool driverLeft = false;
-  for (const auto& driver : sim::spooler::Drivers())
-    driverLeft = driverLeft || driver.name == kDriver;
-  if (driverLeft)
+  if (sim::spooler::HasDriver(kDriver, DriverEnvironment))
     Require(!Called("XcvDataW", "DeletePort"), "the port went although the driver stayed");
 }
 

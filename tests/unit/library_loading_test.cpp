@@ -90,12 +90,14 @@ class LibraryLoading : public SimTest {
 TEST_F(LibraryLoading, TheSearchIsRestrictedBeforeAnyOtherCall) {
   SetUpMachine({true, true});
   RunAgent("/Install");
-  const auto& calls = sim::Calls();
-  ASSERT_GE(calls.size(), 4u);
-  EXPECT_EQ(calls[0].Text(), "GetModuleHandleA(kernel32.dll)");
-  EXPECT_EQ(calls[1].Text(), "GetProcAddress(kernel32.dll, SetDefaultDllDirectories)");
-  EXPECT_EQ(calls[2].Text(), "SetDefaultDllDirectories(0x800)");
-  EXPECT_EQ(calls[3].function, "GetVersionExA");
+  std::string first;
+  for (size_t i = 0; i < 5 && i < sim::Calls().size(); ++i)
+    first += sim::Calls()[i].Text() + "; ";
+  EXPECT_EQ(first,
+            "GetModuleHandleA(kernel32.dll); "
+            "GetProcAddress(kernel32.dll, SetDefaultDllDirectories); "
+            "GetProcAddress(kernel32.dll, SetDllDirectoryA); SetDefaultDllDirectories(0x800); "
+            "GetVersionExA(156); ");
   EXPECT_EQ(CallSequence({"LoadLibraryA"}),
             "LoadLibraryA(kernel32.dll), LoadLibraryA(winspool.drv), LoadLibraryA(qlc_own.dll), "
             "LoadLibraryA(winspool.drv)")
