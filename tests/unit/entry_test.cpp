@@ -1,3 +1,4 @@
+#include "common/names.h"
 #include "fixture.h"
 #include "product_files.h"
 #include "registry.h"
@@ -6,7 +7,6 @@
 namespace {
 
 using sim::reg::View;
-constexpr char kProductKey[] = "Software\\Tessix Software\\Tessix Tembrin";
 constexpr char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 
 class Entry : public SimTest {
@@ -140,7 +140,7 @@ TEST_F(Entry, FailedDriverDirectoryLeavesItEmpty) {
   sim::FailAlways("GetPrinterDriverDirectoryA", FALSE);
   RunAgent("/Install");
   EXPECT_STREQ(DriverDir, "");
-  sim::Reset();
+  SetUp();
   sim::spooler::SetDriverDirectory("Windows NT x86", std::string(300, 'd'));
   memset(DriverDir, 0, sizeof DriverDir);
   RunAgent("");

@@ -1,3 +1,4 @@
+#include "common/names.h"
 #include "fixture.h"
 #include "product_trees.h"
 #include "registry.h"
@@ -9,7 +10,6 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-constexpr char kProduct[] = "Software\\Tessix Software\\Tessix Tembrin";
 constexpr char kPdfClass[] = "Software\\Classes\\.pdf";
 constexpr char kPdfMime[] = "SOFTWARE\\Classes\\MIME\\Database\\Content Type\\application/pdf";
 constexpr char kUserPdf[] =
@@ -26,7 +26,7 @@ class PdfAssociation : public SimTest {
     sim::reg::CreateKey(HKEY_CURRENT_USER, std::string(kUserPdf) + "\\OpenWithList");
   }
   static void Save(HKEY root, const char* name, const std::string& text) {
-    sim::reg::SetString(root, kProduct, name, text);
+    sim::reg::SetString(root, kProductKey, name, text);
   }
   static std::optional<std::string> DocumentClass() {
     return sim::reg::GetString(HKEY_LOCAL_MACHINE, kPdfClass, "");
@@ -47,8 +47,8 @@ TEST_F(PdfAssociation, NothingSavedRemovesClassAndProgIdButWritesAnEmptyClsid) {
   EXPECT_EQ(ProgId(), std::nullopt);
   EXPECT_EQ(sim::reg::Subkeys(HKEY_CURRENT_USER, kUserPdf), Names{"OpenWithList"});
   // The reads leave the product key behind, empty, under both roots.
-  EXPECT_TRUE(sim::reg::KeyExists(HKEY_CURRENT_USER, kProduct));
-  EXPECT_TRUE(sim::reg::ValueNames(HKEY_LOCAL_MACHINE, kProduct).empty());
+  EXPECT_TRUE(sim::reg::KeyExists(HKEY_CURRENT_USER, kProductKey));
+  EXPECT_TRUE(sim::reg::ValueNames(HKEY_LOCAL_MACHINE, kProductKey).empty());
 }
 
 TEST_F(PdfAssociation, MachineValuesWinAndTheUserKeyIsNotEvenRead) {
@@ -78,7 +78,7 @@ TEST_F(PdfAssociation, UserValuesFillInWhereTheMachineHasNoneOrAnEmptyOne) {
   // Two fallbacks to the user's key, for the CLSID and the ProgID.
   int userReads = 0;
   for (const sim::Call& call : sim::CallsTo("RegCreateKeyExA"))
-    userReads += call.args[0] == "HKCU" && call.args[1] == kProduct;
+    userReads += call.args[0] == "HKCU" && call.args[1] == kProductKey;
   EXPECT_EQ(userReads, 2);
 }
 
@@ -97,13 +97,13 @@ TEST_F(PdfAssociation, AllThreeAreReadBeforeAnythingIsRestored) {
 }
 
 TEST_F(PdfAssociation, MissingKeysAreCreatedOnlyToWriteAText) {
-  sim::Reset();
+  SimTest::SetUp();  // an empty machine
   RestorePdfAssociation();
   EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kPdfClass)) << "nothing to delete there";
   EXPECT_FALSE(sim::reg::KeyExists(HKEY_CURRENT_USER, kUserPdf));
   EXPECT_EQ(MimeClsid(), "") << "the CLSID key is created for the empty text";
 
-  sim::Reset();
+  SimTest::SetUp();
   Save(HKEY_LOCAL_MACHINE, "strdocument", "Doc");
   Save(HKEY_CURRENT_USER, "strProgid", "Prog");
   RestorePdfAssociation();
@@ -199,12 +199,12 @@ TEST_F(ProductRegistration, TreeThatCannotBeRemovedDoesNotStopTheOthers) {
 }
 
 TEST_F(ProductRegistration, RestoreThenRemoveLeavesNoProductKeyBehind) {
-  sim::reg::SetString(HKEY_CURRENT_USER, kProduct, "strProgid", "Saved.ProgId");
+  sim::reg::SetString(HKEY_CURRENT_USER, kProductKey, "strProgid", "Saved.ProgId");
   RestorePdfAssociation();
   RemoveProductRegistration();
   EXPECT_EQ(sim::reg::GetString(HKEY_CURRENT_USER, kUserPdf, "Progid"), "Saved.ProgId");
-  EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kProduct));
-  EXPECT_FALSE(sim::reg::KeyExists(HKEY_CURRENT_USER, kProduct));
+  EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
+  EXPECT_FALSE(sim::reg::KeyExists(HKEY_CURRENT_USER, kProductKey));
 }
 
 }  // namespace
