@@ -147,6 +147,24 @@ TEST_F(Entry, FailedDriverDirectoryLeavesItEmpty) {
   EXPECT_STREQ(DriverDir, "") << "a directory that does not fit is not taken in part";
 }
 
+// NT 4 and the 95/98/Me family skip both probes: the whole install runs as for an
+// administrator on 32-bit Windows, with the flags as the process starts.
+TEST_F(Entry, BeforeNt5TheInstallRunsWithTheFlagsItStartedWith) {
+  for (const bool win9x : {false, true}) {
+    SetUp();
+    sim::settings().majorVersion = 4;
+    sim::settings().minorVersion = win9x ? 10 : 0;
+    sim::settings().win9xFamily = win9x;
+    RunAgent("/Install");
+    EXPECT_EQ(sim::CountCalls("IsWow64Process"), 0);
+    EXPECT_EQ(HasAdminRights, 1);
+    EXPECT_EQ(Is64BitWindows, 0);
+    EXPECT_STREQ(DriverEnvironment, "Windows NT x86");
+    EXPECT_TRUE(sim::spooler::HasPrinter(kPrinterName)) << "9x family: " << win9x;
+    EXPECT_EQ(Recorded("Version"), "2.0.0.0424");
+  }
+}
+
 TEST_F(Entry, RunOnceNamesTheCompletionProgramInTheApplicationDataFolder) {
   RunAgent("/Install");
   EXPECT_EQ(sim::reg::GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "TembrinInstallComplete"),

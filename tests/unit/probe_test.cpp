@@ -35,6 +35,19 @@ TEST_F(Probe, NonAdministratorIsStoppedBeforeTheWow64Probe) {
   EXPECT_EQ(sim::CountCalls("LoadLibraryA"), 0);
 }
 
+// Windows 2000, XP and Server 2003 (with its x64 edition) are NT 5: both probes run.
+TEST_F(Probe, Nt5RunsBothProbes) {
+  for (const DWORD minor : {0u, 1u, 2u}) {
+    SetUp();
+    sim::settings().majorVersion = 5;
+    sim::settings().minorVersion = minor;
+    sim::settings().wow64 = minor == 2;
+    EXPECT_EQ(Run(), 1) << "5." << minor;
+    EXPECT_EQ(sim::CountCalls("RegCreateKeyExA"), 1) << "5." << minor;
+    EXPECT_EQ(wow64, minor == 2 ? 1 : 0) << "5." << minor;
+  }
+}
+
 TEST_F(Probe, BeforeNt5NeitherFlagIsTouched) {
   sim::settings().majorVersion = 4;
   sim::settings().administrator = false;

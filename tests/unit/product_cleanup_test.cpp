@@ -9,6 +9,7 @@
 namespace {
 
 using Names = std::vector<std::string>;
+using sim::reg::View;
 
 constexpr char kPdfClass[] = "Software\\Classes\\.pdf";
 constexpr char kPdfMime[] = "SOFTWARE\\Classes\\MIME\\Database\\Content Type\\application/pdf";
@@ -111,6 +112,21 @@ TEST_F(PdfAssociation, MissingKeysAreCreatedOnlyToWriteAText) {
   EXPECT_EQ(ProgId(), "Prog");
 }
 
+// On 64-bit Windows the saved values are read from the product key's 32-bit view, and the
+// association goes back to the keys that 64-bit programs see too: .pdf and the MIME database
+// are shared parts of Classes, the user's FileExts is never redirected.
+TEST_F(PdfAssociation, On64BitWindowsTheRestoredAssociationIsTheSharedOne) {
+  sim::settings().wow64 = true;
+  Save(HKEY_LOCAL_MACHINE, "strdocument", "Doc");
+  Save(HKEY_LOCAL_MACHINE, "strCLSID", "{C}");
+  Save(HKEY_LOCAL_MACHINE, "strProgid", "Prog");
+  sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "strdocument", "64-bit", View::Native);
+  RestorePdfAssociation();
+  EXPECT_EQ(sim::reg::GetString(HKEY_LOCAL_MACHINE, kPdfClass, "", View::Native), "Doc");
+  EXPECT_EQ(sim::reg::GetString(HKEY_LOCAL_MACHINE, kPdfMime, "CLSID", View::Native), "{C}");
+  EXPECT_EQ(sim::reg::GetString(HKEY_CURRENT_USER, kUserPdf, "Progid", View::Native), "Prog");
+}
+
 TEST_F(PdfAssociation, KeysThatCannotBeOpenedForDeletingAreLeftAlone) {
   sim::reg::SetReadOnly(HKEY_LOCAL_MACHINE, kPdfClass);
   sim::reg::SetNotOpenable(HKEY_CURRENT_USER, kUserPdf);
@@ -139,10 +155,10 @@ class ProductRegistration : public SimTest {
     sim::reg::SetString(root, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other",
                         "DisplayName", "Other");
   }
-  static void SeedTree(HKEY root, const std::string& path) {
-    sim::reg::SetString(root, path, "", "product");
-    sim::reg::SetString(root, path + "\\Sub\\Deeper", "v", "product");
-    sim::reg::CreateKey(root, path + "\\Other");
+  static void SeedTree(HKEY root, const std::string& path, View view = View::Process) {
+    sim::reg::SetString(root, path, "", "product", view);
+    sim::reg::SetString(root, path + "\\Sub\\Deeper", "v", "product", view);
+    sim::reg::CreateKey(root, path + "\\Other", view);
   }
   // The keys opened from a root: one per DeleteKeyTree when the key is missing.
   static Names TreesVisited() {
@@ -153,24 +169,36 @@ class ProductRegistration : public SimTest {
   }
 };
 
+// On 64-bit Windows the removals land in the 32-bit view: HKLM's product key and the CLSIDs
+// of both hives in their Wow6432Node, the shared ProgID and application keys in their one copy.
+// The 64-bit registrations of the same CLSIDs and of HKLM's product key stay.
 TEST_F(ProductRegistration, RemovesEveryTreeOfBothListsAndNothingElse) {
-  SeedNeighbours(HKEY_LOCAL_MACHINE);
-  SeedNeighbours(HKEY_CURRENT_USER);
-  // What each list leaves out must stay in that hive.
-  SeedTree(HKEY_CURRENT_USER, kMachineTrees[1]);
-  SeedTree(HKEY_CURRENT_USER, kMachineTrees[8]);
-  SeedTree(HKEY_LOCAL_MACHINE, kUserTrees[8]);
-  const std::string machine = sim::reg::Dump(HKEY_LOCAL_MACHINE);
-  const std::string user = sim::reg::Dump(HKEY_CURRENT_USER);
-  for (const std::string& path : kMachineTrees)
-    SeedTree(HKEY_LOCAL_MACHINE, path);
-  for (const std::string& path : kUserTrees)
-    SeedTree(HKEY_CURRENT_USER, path);
+  for (const bool wow64 : {false, true}) {
+    SetUp();
+    sim::settings().wow64 = wow64;
+    SeedNeighbours(HKEY_LOCAL_MACHINE);
+    SeedNeighbours(HKEY_CURRENT_USER);
+    // What each list leaves out must stay in that hive.
+    SeedTree(HKEY_CURRENT_USER, kMachineTrees[1]);
+    SeedTree(HKEY_CURRENT_USER, kMachineTrees[8]);
+    SeedTree(HKEY_LOCAL_MACHINE, kUserTrees[8]);
+    if (wow64) {
+      SeedTree(HKEY_LOCAL_MACHINE, kMachineTrees[0], View::Native);
+      SeedTree(HKEY_CURRENT_USER, kUserTrees[0], View::Native);
+      SeedTree(HKEY_LOCAL_MACHINE, kProductKey, View::Native);
+    }
+    const std::string machine = sim::reg::Dump(HKEY_LOCAL_MACHINE);
+    const std::string user = sim::reg::Dump(HKEY_CURRENT_USER);
+    for (const std::string& path : kMachineTrees)
+      SeedTree(HKEY_LOCAL_MACHINE, path);
+    for (const std::string& path : kUserTrees)
+      SeedTree(HKEY_CURRENT_USER, path);
 
-  RemoveProductRegistration();
+    RemoveProductRegistration();
 
-  EXPECT_EQ(sim::reg::Dump(HKEY_LOCAL_MACHINE), machine);
-  EXPECT_EQ(sim::reg::Dump(HKEY_CURRENT_USER), user);
+    EXPECT_EQ(sim::reg::Dump(HKEY_LOCAL_MACHINE), machine) << "64-bit Windows: " << wow64;
+    EXPECT_EQ(sim::reg::Dump(HKEY_CURRENT_USER), user) << "64-bit Windows: " << wow64;
+  }
 }
 
 TEST_F(ProductRegistration, MachineListFirstThenUserListThenOneNotice) {
