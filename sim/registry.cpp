@@ -70,7 +70,8 @@ std::vector<std::string> Split(const std::string& path) {
 
 // The COM keys of Software\Classes that stay apart for a 32-bit process, in HKLM and in HKCU;
 // the rest of Classes is shared between the views since Windows 7 ("Registry Keys Affected by
-// WOW64"). They are stored below Classes\Wow6432Node.
+// WOW64"). They are stored below Classes\Wow6432Node. Wine 8 redirects them in HKLM only and
+// shares HKCU's (tests/e2e/test_registry_views.py); this models Windows.
 constexpr const char* kRedirectedClasses[] = {"CLSID", "DirectShow", "Interface", "Media Type",
                                               "MediaFoundation"};
 
