@@ -36,6 +36,8 @@ struct Kernel {
   DWORD defaultDirectories = 0;             // 0: the classic search order
   std::optional<std::string> dllDirectory;  // as SetDllDirectoryA left it; none at start
   bool redirectionDisabled = false;
+  std::vector<uintptr_t> redirectionCookies;  // handed out by the disables, innermost last
+  uintptr_t nextCookie = 0x7e570000;
   std::set<void*> heapBlocks;
 };
 
@@ -324,6 +326,10 @@ using namespace sim::detail;
 
 namespace {
 
+// A BOOL is only zero or not: both answers are non-zero values other than 1, so that a caller
+// that passes them on instead of testing them shows.
+constexpr BOOL kTrueButNotOne = 0x10;
+
 BOOL WINAPI SimIsWow64Process(HANDLE process, PBOOL wow64) {
   if (Enter("IsWow64Process", {Hex(reinterpret_cast<uintptr_t>(process))}).fired)
     return FALSE;
@@ -331,10 +337,12 @@ BOOL WINAPI SimIsWow64Process(HANDLE process, PBOOL wow64) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  *wow64 = sim::settings().wow64 ? TRUE : FALSE;
-  return TRUE;
+  *wow64 = sim::settings().wow64 ? kTrueButNotOne : FALSE;
+  return kTrueButNotOne;
 }
 
+// Every disable hands out its own non-null cookie, and only that cookie reverts it: a revert
+// with NULL or with another disable's cookie is a misuse.
 BOOL WINAPI SimWow64DisableWow64FsRedirection(PVOID* oldValue) {
   if (Enter("Wow64DisableWow64FsRedirection", {}).fired)
     return FALSE;
@@ -343,25 +351,29 @@ BOOL WINAPI SimWow64DisableWow64FsRedirection(PVOID* oldValue) {
     SetLastError(ERROR_INVALID_FUNCTION);
     return FALSE;
   }
-  if (kernelState().redirectionDisabled) {
-    *oldValue = reinterpret_cast<PVOID>(1);
-    return TRUE;
+  Kernel& kernel = kernelState();
+  if (kernel.redirectionCookies.empty()) {
+    kernel.redirectionDisabled = true;
+    Acquire("file-system redirection switched off");
   }
-  kernelState().redirectionDisabled = true;
-  Acquire("file-system redirection switched off");
-  *oldValue = nullptr;
+  kernel.redirectionCookies.push_back(kernel.nextCookie++);
+  *oldValue = reinterpret_cast<PVOID>(kernel.redirectionCookies.back());
   return TRUE;
 }
 
 BOOL WINAPI SimWow64RevertWow64FsRedirection(PVOID oldValue) {
   if (Enter("Wow64RevertWow64FsRedirection", {Hex(reinterpret_cast<uintptr_t>(oldValue))}).fired)
     return FALSE;
-  if (!kernelState().redirectionDisabled) {
-    Misuse("Wow64RevertWow64FsRedirection without a disabled redirection");
+  Kernel& kernel = kernelState();
+  if (kernel.redirectionCookies.empty() ||
+      kernel.redirectionCookies.back() != reinterpret_cast<uintptr_t>(oldValue)) {
+    Misuse("Wow64RevertWow64FsRedirection without the cookie of the last disable");
+    SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  if (oldValue == nullptr) {  // back to the state before the first switch: on
-    kernelState().redirectionDisabled = false;
+  kernel.redirectionCookies.pop_back();
+  if (kernel.redirectionCookies.empty()) {
+    kernel.redirectionDisabled = false;
     Release("file-system redirection switched off");
   }
   return TRUE;

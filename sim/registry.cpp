@@ -1,5 +1,6 @@
-// Simulated advapi32 registry: two hives, case-insensitive names, raw typed values, access
-// checks, and the 32-bit view of HKLM\Software that 64-bit Windows gives a 32-bit process.
+// Simulated advapi32 registry: two hives, case-insensitive names, raw typed values, access and
+// argument checks, and the 32-bit view that 64-bit Windows 7 and later give a 32-bit process of
+// HKLM\Software and of the COM keys below both hives' Software\Classes.
 #include "internal.h"
 #include "registry.h"
 
@@ -7,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -39,6 +41,7 @@ struct Registry {
   Key machine;
   Key user;
   std::map<uintptr_t, Handle> handles;
+  std::set<uintptr_t> closed;  // handles are never reused, so a closed one stays recognisable
   uintptr_t nextHandle = 0x100;
 };
 
@@ -65,15 +68,29 @@ std::vector<std::string> Split(const std::string& path) {
   return parts;
 }
 
-// A 32-bit process on 64-bit Windows sees HKLM\Software\Wow6432Node as HKLM\Software.
+// The COM keys of Software\Classes that stay apart for a 32-bit process, in HKLM and in HKCU;
+// the rest of Classes is shared between the views since Windows 7 ("Registry Keys Affected by
+// WOW64"). They are stored below Classes\Wow6432Node. Wine 8 redirects them in HKLM only and
+// shares HKCU's (tests/e2e/test_registry_views.py); this models Windows.
+constexpr const char* kRedirectedClasses[] = {"CLSID", "DirectShow", "Interface", "Media Type",
+                                              "MediaFoundation"};
+
+bool IsRedirectedClass(const std::string& name) {
+  return std::any_of(std::begin(kRedirectedClasses), std::end(kRedirectedClasses),
+                     [&](const char* redirected) { return SameText(name, redirected); });
+}
+
+// Where a 32-bit process's path is stored on 64-bit Windows: HKLM\Software\X lies in
+// HKLM\Software\Wow6432Node\X, except for Classes, whose redirected COM keys lie in
+// Software\Classes\Wow6432Node of either hive and whose other keys are shared.
 void Redirect(bool machine, std::vector<std::string>& path, bool view64) {
-  if (!sim::settings().wow64 || !machine || view64 || path.empty())
+  if (!sim::settings().wow64 || view64 || path.empty() || !SameText(path[0], "Software"))
     return;
-  if (!SameText(path[0], "Software"))
-    return;
-  if (path.size() > 1 && SameText(path[1], "Wow6432Node"))
-    return;
-  path.insert(path.begin() + 1, "Wow6432Node");
+  const bool classes = path.size() > 1 && SameText(path[1], "Classes");
+  if (classes && path.size() > 2 && IsRedirectedClass(path[2]))
+    path.insert(path.begin() + 2, "Wow6432Node");
+  else if (machine && !classes && !(path.size() > 1 && SameText(path[1], "Wow6432Node")))
+    path.insert(path.begin() + 1, "Wow6432Node");
 }
 
 Key* Find(Key& root, const std::vector<std::string>& path) {
@@ -108,14 +125,20 @@ bool IsPredefined(HKEY key) {
   return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER;
 }
 
-// The handle's hive and stored path; nullptr when the handle is not open.
-const Handle* Resolve(HKEY key, Handle& scratch) {
+// The handle's hive and stored path; nullptr when the handle is not open. A handle used after
+// its close is the caller's fault, even where Windows only answers ERROR_INVALID_HANDLE.
+const Handle* Resolve(const char* function, HKEY key, Handle& scratch) {
   if (IsPredefined(key)) {
     scratch = Handle{key == HKEY_LOCAL_MACHINE, {}, KEY_ALL_ACCESS};
     return &scratch;
   }
-  auto it = registryState().handles.find(reinterpret_cast<uintptr_t>(key));
-  return it == registryState().handles.end() ? nullptr : &it->second;
+  const auto id = reinterpret_cast<uintptr_t>(key);
+  auto it = registryState().handles.find(id);
+  if (it != registryState().handles.end())
+    return &it->second;
+  if (registryState().closed.count(id))
+    sim::detail::Misuse(std::string(function) + " on a key that was already closed");
+  return nullptr;
 }
 
 LSTATUS Denied() {
@@ -137,9 +160,9 @@ HKEY NewHandle(bool machine, std::vector<std::string> path, REGSAM access) {
 }
 
 // The key behind an open handle, with the handle's right checked.
-LSTATUS KeyOf(HKEY handle, REGSAM right, Key*& key, const Handle*& info) {
+LSTATUS KeyOf(const char* function, HKEY handle, REGSAM right, Key*& key, const Handle*& info) {
   static Handle scratch;
-  info = Resolve(handle, scratch);
+  info = Resolve(function, handle, scratch);
   if (!info)
     return ERROR_INVALID_HANDLE;
   key = Find(Hive(info->machine), info->path);
@@ -278,24 +301,40 @@ using namespace sim::detail;
 
 namespace {
 
-LSTATUS OpenOrCreate(HKEY parent, LPCSTR subKey, REGSAM access, PHKEY result, bool create,
-                     LPDWORD disposition) {
+constexpr LSTATUS kBadPathname = 161;  // ERROR_BAD_PATHNAME
+constexpr LSTATUS kNoAccess = 998;     // ERROR_NOACCESS: the kernel could not read the buffer
+constexpr DWORD kOpenLink = 0x8;       // REG_OPTION_OPEN_LINK
+// RegCreateKeyExA's documented options besides 0: volatile, create link, backup and restore.
+constexpr DWORD kCreateOptions = 0x1 | 0x2 | 0x4;
+
+// The hive and stored path that a subkey of an open key names. Only a path from the hive's root
+// crosses the redirected keys: a key opened below an open key stays in that key's view.
+LSTATUS PathBelow(const char* function, HKEY parent, LPCSTR subKey, bool view64, bool& machine,
+                  std::vector<std::string>& path) {
   Handle scratch;
-  const Handle* base = Resolve(parent, scratch);
+  const Handle* base = Resolve(function, parent, scratch);
   if (!base)
     return ERROR_INVALID_HANDLE;
-  if (!result)
-    return ERROR_INVALID_PARAMETER;
   if (subKey && subKey[0] == '\\')
-    return 161;  // ERROR_BAD_PATHNAME
-  std::vector<std::string> path = base->path;
+    return kBadPathname;
+  machine = base->machine;
+  path = base->path;
   for (const std::string& part : Split(subKey ? subKey : ""))
     path.push_back(part);
-  const bool machine = base->machine;
-  // A key opened below an open key stays in that key's view: only a path from the hive's root
-  // crosses the redirected "Software".
   if (base->path.empty())
-    Redirect(machine, path, (access & KEY_WOW64_64KEY) != 0);
+    Redirect(machine, path, view64);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS OpenOrCreate(const char* function, HKEY parent, LPCSTR subKey, REGSAM access, PHKEY result,
+                     bool create, LPDWORD disposition) {
+  bool machine = false;
+  std::vector<std::string> path;
+  if (LSTATUS status =
+          PathBelow(function, parent, subKey, (access & KEY_WOW64_64KEY) != 0, machine, path))
+    return status;
+  if (!result)
+    return ERROR_INVALID_PARAMETER;
   Key* key = Find(Hive(machine), path);
   if (!key && !create)
     return ERROR_FILE_NOT_FOUND;
@@ -320,36 +359,52 @@ LSTATUS OpenOrCreate(HKEY parent, LPCSTR subKey, REGSAM access, PHKEY result, bo
 
 extern "C" {
 
-LSTATUS WINAPI RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD, LPSTR, DWORD options,
+// Windows refuses a non-zero reserved word and options it does not document. Volatile keys,
+// links and backup semantics exist in Windows but not here, so asking for them is a misuse.
+LSTATUS WINAPI RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD reserved, LPSTR, DWORD options,
                                REGSAM access, const SECURITY_ATTRIBUTES*, PHKEY result,
                                LPDWORD disposition) {
   const Hit hit =
       Enter("RegCreateKeyExA", {KeyName(parent), Str(subKey), Num(options), Hex(access)});
   if (hit.fired)
     return static_cast<LSTATUS>(hit.result);
-  return OpenOrCreate(parent, subKey, access, result, true, disposition);
+  if (reserved || (options & ~kCreateOptions))
+    return ERROR_INVALID_PARAMETER;
+  if (options)
+    Misuse("RegCreateKeyExA with options the simulation does not model");
+  return OpenOrCreate("RegCreateKeyExA", parent, subKey, access, result, true, disposition);
 }
 
+// ulOptions is 0 or REG_OPTION_OPEN_LINK, which opens a link itself instead of its target;
+// NtOpenKeyEx answers anything else with STATUS_INVALID_PARAMETER_4.
 LSTATUS WINAPI RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD options, REGSAM access,
                              PHKEY result) {
   const Hit hit = Enter("RegOpenKeyExA", {KeyName(parent), Str(subKey), Num(options), Hex(access)});
   if (hit.fired)
     return static_cast<LSTATUS>(hit.result);
-  return OpenOrCreate(parent, subKey, access, result, false, nullptr);
+  if (options & ~kOpenLink)
+    return ERROR_INVALID_PARAMETER;
+  if (options)
+    Misuse("RegOpenKeyExA with REG_OPTION_OPEN_LINK, which the simulation does not model");
+  return OpenOrCreate("RegOpenKeyExA", parent, subKey, access, result, false, nullptr);
 }
 
-LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD type, const BYTE* data,
-                              DWORD size) {
+LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD reserved, DWORD type,
+                              const BYTE* data, DWORD size) {
   const Hit hit = Enter("RegSetValueExA", {KeyName(handle), Str(name), Num(type),
                                            Str(reinterpret_cast<const char*>(data)), Num(size)});
   if (hit.fired)
     return static_cast<LSTATUS>(hit.result);
+  if (reserved)
+    return ERROR_INVALID_PARAMETER;
   Key* key;
   const Handle* info;
-  if (LSTATUS status = KeyOf(handle, KEY_SET_VALUE, key, info))
+  if (LSTATUS status = KeyOf("RegSetValueExA", handle, KEY_SET_VALUE, key, info))
     return status;
   if (WriteRefused(info->machine, key, KEY_SET_VALUE))
     return Denied();
+  if (!data && size)
+    return kNoAccess;
   std::vector<BYTE> bytes(data, data + (data ? size : 0));
   if (Value* existing = FindValue(*key, name)) {
     existing->type = type;
@@ -370,7 +425,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR name, LPDWORD reserved, LPDW
     return ERROR_INVALID_PARAMETER;
   Key* key;
   const Handle* info;
-  if (LSTATUS status = KeyOf(handle, KEY_QUERY_VALUE, key, info))
+  if (LSTATUS status = KeyOf("RegQueryValueExA", handle, KEY_QUERY_VALUE, key, info))
     return status;
   const Value* value = FindValue(*key, name);
   if (!value)
@@ -406,7 +461,7 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD, LPDWORD su
     return static_cast<LSTATUS>(hit.result);
   Key* key;
   const Handle* info;
-  if (LSTATUS status = KeyOf(handle, KEY_QUERY_VALUE, key, info))
+  if (LSTATUS status = KeyOf("RegQueryInfoKeyA", handle, KEY_QUERY_VALUE, key, info))
     return status;
   DWORD longestKey = 0, longestName = 0, longestData = 0;
   for (const auto& [lower, child] : key->subkeys)
@@ -438,7 +493,7 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD lengt
     return static_cast<LSTATUS>(hit.result);
   Key* key;
   const Handle* info;
-  if (LSTATUS status = KeyOf(handle, KEY_ENUMERATE_SUB_KEYS, key, info))
+  if (LSTATUS status = KeyOf("RegEnumKeyExA", handle, KEY_ENUMERATE_SUB_KEYS, key, info))
     return status;
   if (!name || !length)
     return ERROR_INVALID_PARAMETER;
@@ -464,7 +519,7 @@ LSTATUS WINAPI RegEnumValueA(HKEY handle, DWORD index, LPSTR name, LPDWORD lengt
     return static_cast<LSTATUS>(hit.result);
   Key* key;
   const Handle* info;
-  if (LSTATUS status = KeyOf(handle, KEY_QUERY_VALUE, key, info))
+  if (LSTATUS status = KeyOf("RegEnumValueA", handle, KEY_QUERY_VALUE, key, info))
     return status;
   if (!name || !length)
     return ERROR_INVALID_PARAMETER;
@@ -493,7 +548,7 @@ LSTATUS WINAPI RegDeleteValueA(HKEY handle, LPCSTR name) {
     return static_cast<LSTATUS>(hit.result);
   Key* key;
   const Handle* info;
-  if (LSTATUS status = KeyOf(handle, KEY_SET_VALUE, key, info))
+  if (LSTATUS status = KeyOf("RegDeleteValueA", handle, KEY_SET_VALUE, key, info))
     return status;
   if (WriteRefused(info->machine, key, KEY_SET_VALUE))
     return Denied();
@@ -510,26 +565,22 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY parent, LPCSTR subKey) {
   const Hit hit = Enter("RegDeleteKeyA", {KeyName(parent), Str(subKey)});
   if (hit.fired)
     return static_cast<LSTATUS>(hit.result);
-  Handle scratch;
-  const Handle* base = Resolve(parent, scratch);
-  if (!base)
-    return ERROR_INVALID_HANDLE;
+  bool machine = false;
+  std::vector<std::string> path;
+  if (LSTATUS status = PathBelow("RegDeleteKeyA", parent, subKey, false, machine, path))
+    return status;
   if (!subKey || !subKey[0])
     return ERROR_INVALID_PARAMETER;
-  std::vector<std::string> path = base->path;
-  for (const std::string& part : Split(subKey))
-    path.push_back(part);
-  Redirect(base->machine, path, false);
-  Key* key = Find(Hive(base->machine), path);
+  Key* key = Find(Hive(machine), path);
   if (!key)
     return ERROR_FILE_NOT_FOUND;
-  if (key->notOpenable || WriteRefused(base->machine, key, DELETE))
+  if (key->notOpenable || WriteRefused(machine, key, DELETE))
     return Denied();
   // NT refuses a key that still has subkeys; the 95/98/Me family removes the whole tree.
   if (!key->subkeys.empty() && !sim::settings().win9xFamily)
     return Denied();
   std::vector<std::string> parentPath(path.begin(), path.end() - 1);
-  Find(Hive(base->machine), parentPath)->subkeys.erase(Lower(path.back()));
+  Find(Hive(machine), parentPath)->subkeys.erase(Lower(path.back()));
   return ERROR_SUCCESS;
 }
 
@@ -539,10 +590,12 @@ LSTATUS WINAPI RegCloseKey(HKEY handle) {
     return static_cast<LSTATUS>(hit.result);
   if (IsPredefined(handle))
     return ERROR_SUCCESS;
-  if (!registryState().handles.erase(reinterpret_cast<uintptr_t>(handle))) {
+  const auto id = reinterpret_cast<uintptr_t>(handle);
+  if (!registryState().handles.erase(id)) {
     Misuse("RegCloseKey of a key that is not open");
     return ERROR_INVALID_HANDLE;
   }
+  registryState().closed.insert(id);
   Release("open registry key");
   return ERROR_SUCCESS;
 }

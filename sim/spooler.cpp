@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -20,6 +21,7 @@ constexpr DWORD kInvalidLevel = 124;            // ERROR_INVALID_LEVEL
 constexpr DWORD kUnknownPrintProcessor = 1798;  // ERROR_UNKNOWN_PRINTPROCESSOR
 constexpr DWORD kInvalidDatatype = 1804;        // ERROR_INVALID_DATATYPE
 constexpr DWORD kNullReference = 1780;          // RPC_X_NULL_REF_POINTER
+constexpr DWORD kInvalidUserBuffer = 1784;      // ERROR_INVALID_USER_BUFFER
 constexpr DWORD kPrinterAccessUse = 0x8;        // PRINTER_ACCESS_USE
 constexpr DWORD kServerAccessEnumerate = 0x2;   // SERVER_ACCESS_ENUMERATE
 constexpr DWORD kAdministrativeRights =
@@ -50,6 +52,7 @@ struct Spooler {
   std::vector<PrinterEntry> printers;
   std::string defaultPrinter;
   std::map<uintptr_t, Handle> handles;
+  std::set<uintptr_t> closed;  // handles are never reused, so a closed one stays recognisable
   uintptr_t nextHandle = 0x9000;
 };
 
@@ -89,9 +92,16 @@ bool DriverInUse(const std::string& name) {
                      [&](const PrinterEntry& entry) { return SameText(entry.info.driver, name); });
 }
 
-Handle* HandleOf(HANDLE handle) {
-  auto it = spoolerState().handles.find(reinterpret_cast<uintptr_t>(handle));
-  return it == spoolerState().handles.end() ? nullptr : &it->second;
+// A handle used after its close is the caller's fault, even where the spooler only answers
+// ERROR_INVALID_HANDLE.
+Handle* HandleOf(const char* function, HANDLE handle) {
+  const auto id = reinterpret_cast<uintptr_t>(handle);
+  auto it = spoolerState().handles.find(id);
+  if (it != spoolerState().handles.end())
+    return &it->second;
+  if (spoolerState().closed.count(id))
+    sim::detail::Misuse(std::string(function) + " on a printer handle that was already closed");
+  return nullptr;
 }
 
 HANDLE NewHandle(HandleKind kind, const std::string& name, DWORD access) {
@@ -159,22 +169,29 @@ DWORD MonitorRequest(const Handle& monitor, const std::string& request, const BY
   return ERROR_SUCCESS;
 }
 
-// A multi-string: its entries joined by ";", "NULL" for none. Reads up to the empty entry, as
-// the spooler does.
+// A multi-string as the spooler's client measures it before it crosses to the spooler: the
+// first entry is taken whatever it holds, then entries up to an empty one. An empty list is
+// therefore two NULs; after a lone NUL the spooler reads on into whatever follows.
 std::vector<std::string> MultiString(const char* list) {
   std::vector<std::string> entries;
-  for (const char* entry = list; entry && *entry; entry += strlen(entry) + 1)
+  if (!list)
+    return entries;
+  const char* entry = list;
+  do {
     entries.push_back(entry);
+    entry += strlen(entry) + 1;
+  } while (*entry);
   return entries;
 }
 
+// Those bytes for the call log, "\0" for each NUL, so that "" and "\0" (one NUL and two) differ.
 std::string MultiText(const char* list) {
   if (!list)
     return "NULL";
-  std::string text = "[";
+  std::string text;
   for (const std::string& entry : MultiString(list))
-    text += (text.size() > 1 ? ";" : "") + entry;
-  return text + "]";
+    text += entry + "\\0";
+  return text + "\\0";
 }
 
 // The files a level-3 record names, all of which must be in the driver directory.
@@ -183,7 +200,8 @@ std::vector<std::string> DriverFiles(const DRIVER_INFO_3A& record) {
   if (record.pHelpFile && *record.pHelpFile)
     files.push_back(record.pHelpFile);
   for (const std::string& dependent : MultiString(record.pDependentFiles))
-    files.push_back(dependent);
+    if (!dependent.empty())
+      files.push_back(dependent);
   return files;
 }
 
@@ -398,13 +416,23 @@ Hit EnterAddPrinterDriver(LPSTR server, DWORD level, const DRIVER_INFO_3A* recor
        Str(record->pMonitorName), Str(record->pDefaultDataType)});
 }
 
+std::string Pointer(const void* pointer) {
+  return pointer ? "set" : "NULL";
+}
+
 Hit EnterAddPrinter(LPSTR server, DWORD level, const PRINTER_INFO_2A* record) {
   if (!record)
     return Enter("AddPrinterA", {Str(server), Num(level)});
+  const PRINTER_INFO_2A& r = *record;
   return Enter("AddPrinterA",
-               {Str(server), Num(level), Str(record->pServerName), Str(record->pPrinterName),
-                Str(record->pShareName), Str(record->pPortName), Str(record->pDriverName),
-                Str(record->pPrintProcessor), Str(record->pDatatype), Hex(record->Attributes)});
+               {Str(server),         Num(level),         Str(r.pServerName),
+                Str(r.pPrinterName), Str(r.pShareName),  Str(r.pPortName),
+                Str(r.pDriverName),  Str(r.pComment),    Str(r.pLocation),
+                Pointer(r.pDevMode), Str(r.pSepFile),    Str(r.pPrintProcessor),
+                Str(r.pDatatype),    Str(r.pParameters), Pointer(r.pSecurityDescriptor),
+                Hex(r.Attributes),   Num(r.Priority),    Num(r.DefaultPriority),
+                Num(r.StartTime),    Num(r.UntilTime),   Num(r.Status),
+                Num(r.cJobs),        Num(r.AveragePPM)});
 }
 
 }  // namespace
@@ -462,10 +490,12 @@ BOOL WINAPI ClosePrinter(HANDLE handle) {
   const Hit hit = Enter("ClosePrinter", {Hex(reinterpret_cast<uintptr_t>(handle))});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
-  if (!spoolerState().handles.erase(reinterpret_cast<uintptr_t>(handle))) {
+  const auto id = reinterpret_cast<uintptr_t>(handle);
+  if (!spoolerState().handles.erase(id)) {
     Misuse("ClosePrinter of a handle that is not open");
     return Failed(ERROR_INVALID_HANDLE);
   }
+  spoolerState().closed.insert(id);
   Release("printer handle");
   return TRUE;
 }
@@ -479,7 +509,7 @@ BOOL WINAPI XcvDataW(HANDLE handle, PCWSTR dataName, PBYTE input, DWORD inputSiz
       *status = *hit.status;
     return static_cast<BOOL>(hit.result);
   }
-  const Handle* monitor = HandleOf(handle);
+  const Handle* monitor = HandleOf("XcvDataW", handle);
   if (!monitor || monitor->kind != HandleKind::Monitor)
     return Failed(ERROR_INVALID_HANDLE);
   if (!status || !dataName)
@@ -520,6 +550,9 @@ HANDLE WINAPI AddPrinterA(LPSTR server, DWORD level, LPBYTE info) {
   return NewHandle(HandleKind::Printer, record->pPrinterName, PRINTER_ALL_ACCESS);
 }
 
+// As Windows answers in ReactOS's EnumPrinters conformance test: an unknown level leaves both
+// counts alone; no block with a size too small for the records is ERROR_INSUFFICIENT_BUFFER with
+// the size needed; no block with a size that would fit is ERROR_INVALID_USER_BUFFER with 0.
 BOOL WINAPI EnumPrintersA(DWORD flags, LPSTR name, DWORD level, LPBYTE block, DWORD size,
                           LPDWORD needed, LPDWORD returned) {
   const Hit hit = Enter("EnumPrintersA", {Hex(flags), Str(name), Num(level), Num(size)});
@@ -527,17 +560,19 @@ BOOL WINAPI EnumPrintersA(DWORD flags, LPSTR name, DWORD level, LPBYTE block, DW
     return static_cast<BOOL>(hit.result);
   if (!needed || !returned)
     return Failed(kNullReference);
-  *returned = 0;
   if (level != 2)
     return Failed(kInvalidLevel);
+  *returned = 0;
   const auto& printers = spoolerState().printers;
   DWORD bytes = 0;
   if (flags & PRINTER_ENUM_LOCAL)
     for (const PrinterEntry& entry : printers)
       bytes += RecordBytes(entry);
-  *needed = bytes;
-  if (bytes > size || (bytes && !block))
+  *needed = block || bytes > size ? bytes : 0;
+  if (bytes > size)
     return Failed(ERROR_INSUFFICIENT_BUFFER);
+  if (!block && size)
+    return Failed(kInvalidUserBuffer);
   if (!bytes)
     return TRUE;
   auto* records = reinterpret_cast<PRINTER_INFO_2A*>(block);
@@ -552,7 +587,7 @@ BOOL WINAPI DeletePrinter(HANDLE handle) {
   const Hit hit = Enter("DeletePrinter", {Hex(reinterpret_cast<uintptr_t>(handle))});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
-  const Handle* printer = HandleOf(handle);
+  const Handle* printer = HandleOf("DeletePrinter", handle);
   if (!printer || printer->kind != HandleKind::Printer)
     return Failed(ERROR_INVALID_HANDLE);
   if (!(printer->access & DELETE))

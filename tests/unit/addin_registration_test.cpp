@@ -108,7 +108,7 @@ TEST_F(AddinRegistration, OnlyTheSignOfTheResultCounts) {
   for (const Case& c : {Case{S_OK, 1}, Case{S_FALSE, 1}, Case{0x7FFFFFFF, 1}, Case{E_FAIL, 0},
                         Case{static_cast<HRESULT>(0x80040201), 0},  // SELFREG_E_CLASS
                         Case{static_cast<HRESULT>(0x80000000), 0}}) {
-    sim::Reset();
+    SetUp();
     sim::com::AddServer(
         kAddin, [&] { return c.result; }, nullptr);
     EXPECT_EQ(CallComRegistration(kAddin, 1), c.expected) << std::hex << c.result;

@@ -6,12 +6,24 @@
 #include "entry/state.h"
 
 #include <cstring>
+#include <string>
+
+// The product's own initial values, copied while the program starts: the state's variables are
+// constant-initialised, so they hold them before any dynamic initialisation such as this one.
+inline const struct AgentState {
+  int restricted = LibrarySearchRestricted, admin = HasAdminRights, is64 = Is64BitWindows;
+  std::string installDir = InstallDir, environment = DriverEnvironment, driverDir = DriverDir;
+} kInitialAgentState{};
 
 inline void ResetAgentState() {
-  LibrarySearchRestricted = 0;
-  HasAdminRights = 1;
-  Is64BitWindows = 0;
-  memset(InstallDir, 0, sizeof InstallDir);
-  memset(DriverEnvironment, 0, sizeof DriverEnvironment);
-  memset(DriverDir, 0, sizeof DriverDir);
+  const AgentState& initial = kInitialAgentState;
+  LibrarySearchRestricted = initial.restricted;
+  HasAdminRights = initial.admin;
+  Is64BitWindows = initial.is64;
+  for (auto [buffer, text] : {std::pair{&InstallDir, &initial.installDir},
+                              {&DriverEnvironment, &initial.environment},
+                              {&DriverDir, &initial.driverDir}}) {
+    memset(*buffer, 0, sizeof *buffer);
+    memcpy(*buffer, text->c_str(), text->size());
+  }
 }

@@ -1,3 +1,4 @@
+#include "common/names.h"
 #include "files.h"
 #include "fixture.h"
 #include "product_files.h"
@@ -9,7 +10,6 @@ namespace {
 using sim::files::Attributes;
 using sim::files::Contents;
 
-constexpr char kDriver[] = "Tessix Tembrin Printer Driver";
 constexpr char kX86Dir[] = "C:\\Windows\\system32\\spool\\drivers\\w32x86";
 constexpr char kX64Dir[] = "C:\\Windows\\system32\\spool\\drivers\\x64";
 constexpr char kSources[] = "C:\\Program Files\\Tembrin\\plugins\\creator\\";
@@ -41,11 +41,11 @@ TEST_F(DriverPackage, CopiesTheThreeFilesAndRegistersTheVersion3Driver) {
                                              kSources + "qelvpr_ui.dll, " + kX86Dir +
                                              "\\qelvpr_ui.dll, 0), CopyFileA(" + kSources +
                                              "qelvpr_pnt.txt, " + kX86Dir + "\\qelvpr_pnt.txt, 0)");
-  // Help file and default data type "", not NULL; no dependent files: an empty list.
+  // Help file and default data type "", not NULL; no dependent files: an empty list, two NULs.
   EXPECT_EQ(CallSequence({"AddPrinterDriverA"}),
             "AddPrinterDriverA(NULL, 3, 3, Tessix Tembrin Printer Driver, Windows NT x86, "
-            "qelvpr_drv.dll, qelvpr_pnt.txt, qelvpr_ui.dll, , [], NULL, )");
-  EXPECT_TRUE(sim::spooler::HasDriver(kDriver, "Windows NT x86"));
+            "qelvpr_drv.dll, qelvpr_pnt.txt, qelvpr_ui.dll, , \\0\\0, NULL, )");
+  EXPECT_TRUE(sim::spooler::HasDriver(kDriverName, "Windows NT x86"));
   EXPECT_EQ(Contents(In(kX86Dir, "3\\qelvpr_ui.dll")), "qelvpr_ui.dll");
 }
 
@@ -57,8 +57,8 @@ TEST_F(DriverPackage, On64BitWindowsThe64BitFilesArriveUnderThePlainNames) {
   EXPECT_EQ(Contents(In(kX64Dir, "qelvpr_pnt.txt")), "qelvpr_pnt64.txt");
   EXPECT_EQ(sim::files::List(kX64Dir),
             (std::vector<std::string>{"3", "qelvpr_drv.dll", "qelvpr_pnt.txt", "qelvpr_ui.dll"}));
-  EXPECT_TRUE(sim::spooler::HasDriver(kDriver, "Windows x64"));
-  EXPECT_FALSE(sim::spooler::HasDriver(kDriver, "Windows NT x86"));
+  EXPECT_TRUE(sim::spooler::HasDriver(kDriverName, "Windows x64"));
+  EXPECT_FALSE(sim::spooler::HasDriver(kDriverName, "Windows NT x86"));
 }
 
 TEST_F(DriverPackage, AMissingSourceStopsTheCopiesAndTheRegistration) {

@@ -1,3 +1,4 @@
+#include "common/names.h"
 #include "fixture.h"
 #include "product_files.h"
 #include "registry.h"
@@ -6,7 +7,6 @@
 namespace {
 
 using sim::reg::View;
-constexpr char kProductKey[] = "Software\\Tessix Software\\Tessix Tembrin";
 constexpr char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 
 class Entry : public SimTest {
@@ -140,11 +140,29 @@ TEST_F(Entry, FailedDriverDirectoryLeavesItEmpty) {
   sim::FailAlways("GetPrinterDriverDirectoryA", FALSE);
   RunAgent("/Install");
   EXPECT_STREQ(DriverDir, "");
-  sim::Reset();
+  SetUp();
   sim::spooler::SetDriverDirectory("Windows NT x86", std::string(300, 'd'));
   memset(DriverDir, 0, sizeof DriverDir);
   RunAgent("");
   EXPECT_STREQ(DriverDir, "") << "a directory that does not fit is not taken in part";
+}
+
+// NT 4 and the 95/98/Me family skip both probes: the whole install runs as for an
+// administrator on 32-bit Windows, with the flags as the process starts.
+TEST_F(Entry, BeforeNt5TheInstallRunsWithTheFlagsItStartedWith) {
+  for (const bool win9x : {false, true}) {
+    SetUp();
+    sim::settings().majorVersion = 4;
+    sim::settings().minorVersion = win9x ? 10 : 0;
+    sim::settings().win9xFamily = win9x;
+    RunAgent("/Install");
+    EXPECT_EQ(sim::CountCalls("IsWow64Process"), 0);
+    EXPECT_EQ(HasAdminRights, 1);
+    EXPECT_EQ(Is64BitWindows, 0);
+    EXPECT_STREQ(DriverEnvironment, "Windows NT x86");
+    EXPECT_TRUE(sim::spooler::HasPrinter(kPrinterName)) << "9x family: " << win9x;
+    EXPECT_EQ(Recorded("Version"), "2.0.0.0424");
+  }
 }
 
 TEST_F(Entry, RunOnceNamesTheCompletionProgramInTheApplicationDataFolder) {

@@ -12,14 +12,22 @@
 
 class SimTest : public ::testing::Test {
  protected:
+  // Also the way to start over halfway through a test: what the first half left in the ledger
+  // fails the test instead of vanishing with the old machine.
   void SetUp() override {
+    EXPECT_EQ(sim::Leaks(), "") << "the ledger is not empty when the machine is reset";
     sim::Reset();
     ResetAgentState();
   }
-  void TearDown() override { EXPECT_EQ(sim::Leaks(), "") << "the ledger is not empty"; }
+  void TearDown() override {
+    EXPECT_EQ(sim::Leaks(), "") << "the ledger is not empty";
+    sim::Reset();  // the next test's start checks a clean ledger, not this test's leftovers
+  }
 
-  // Runs the agent as Windows would start it with this tail.
+  // Runs the agent as Windows would start it with this tail: a fresh process, whose state is
+  // the initial one whatever an earlier run or the test left in it.
   static void RunAgent(const std::string& tail) {
+    ResetAgentState();
     sim::settings().commandLine = "\"C:\\Setup\\printer-setup.exe\" " + tail;
     WinMain(nullptr, nullptr, nullptr, 0);
   }

@@ -1,11 +1,10 @@
+#include "common/names.h"
 #include "fixture.h"
 #include "kernel.h"
 #include "spooler.h"
 #include "spooler/spooler.h"
 
 namespace {
-
-constexpr char kPort[] = "TESSIX_TEMBRIN:";
 
 class Port : public SimTest {
  protected:
@@ -24,7 +23,7 @@ class Port : public SimTest {
 
 TEST_F(Port, AddPortReachesTheMonitorThroughALookedUpXcvDataW) {
   EXPECT_EQ(AddPrinterPort(), 1);
-  EXPECT_TRUE(sim::spooler::HasPort(kPort));
+  EXPECT_TRUE(sim::spooler::HasPort(kPortName));
   EXPECT_EQ(
       SpoolerCalls(),
       "LoadLibraryA(C:\\Windows\\System32\\winspool.drv), GetProcAddress(winspool.drv, XcvDataW), "
@@ -34,7 +33,7 @@ TEST_F(Port, AddPortReachesTheMonitorThroughALookedUpXcvDataW) {
 }
 
 TEST_F(Port, AnExistingPortOrAnyOtherPositiveStatusIsAccepted) {
-  sim::spooler::AddPort(kPort);
+  sim::spooler::AddPort(kPortName);
   EXPECT_EQ(AddPrinterPort(), 1) << "the monitor answers 183";
   for (DWORD status : {DWORD{5}, DWORD{0x7FFFFFFF}}) {
     SetUp();
@@ -76,7 +75,7 @@ TEST_F(Port, AMonitorThatCannotBeOpened) {
   SetUp();
   sim::settings().administrator = false;  // the monitor refuses administration
   EXPECT_EQ(AddPrinterPort(), 0);
-  EXPECT_FALSE(sim::spooler::HasPort(kPort));
+  EXPECT_FALSE(sim::spooler::HasPort(kPortName));
 }
 
 TEST_F(Port, AWinspoolWithoutXcvDataWOrNoWinspoolAtAll) {
@@ -92,9 +91,9 @@ TEST_F(Port, AWinspoolWithoutXcvDataWOrNoWinspoolAtAll) {
 }
 
 TEST_F(Port, DeletePortCallsTheLinkedXcvDataWWithTheSameRequestSize) {
-  sim::spooler::AddPort(kPort);
+  sim::spooler::AddPort(kPortName);
   EXPECT_EQ(DeletePrinterPort(), 1);
-  EXPECT_FALSE(sim::spooler::HasPort(kPort));
+  EXPECT_FALSE(sim::spooler::HasPort(kPortName));
   EXPECT_TRUE(sim::spooler::HasPort("LPT1:")) << "only our port goes";
   EXPECT_EQ(SpoolerCalls(),
             "OpenPrinterA(, XcvMonitor Local Port, 0x1), "

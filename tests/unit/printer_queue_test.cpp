@@ -1,13 +1,10 @@
+#include "common/names.h"
 #include "fixture.h"
 #include "kernel.h"
 #include "spooler.h"
 #include "spooler/spooler.h"
 
 namespace {
-
-constexpr char kPrinter[] = "Tessix Tembrin Printer";
-constexpr char kDriver[] = "Tessix Tembrin Printer Driver";
-constexpr char kPort[] = "TESSIX_TEMBRIN:";
 
 class PrinterQueue : public SimTest {
  protected:
@@ -30,20 +27,21 @@ class PrinterQueue : public SimTest {
 };
 
 TEST_F(PrinterQueue, CreatesThePrinterOnThePortWithTheDriver) {
-  sim::spooler::AddPort(kPort);
-  sim::spooler::AddDriver(kDriver);
+  sim::spooler::AddPort(kPortName);
+  sim::spooler::AddDriver(kDriverName);
   EXPECT_EQ(CreatePrinterQueue(), 1);
   ASSERT_EQ(sim::spooler::Printers().size(), 1u);
-  EXPECT_EQ(sim::spooler::Printers()[0].port, kPort);
-  EXPECT_EQ(sim::spooler::Printers()[0].driver, kDriver);
+  EXPECT_EQ(sim::spooler::Printers()[0].port, kPortName);
+  EXPECT_EQ(sim::spooler::Printers()[0].driver, kDriverName);
   EXPECT_EQ(CallSequence({"OpenPrinterA", "AddPrinterA", "ClosePrinter"}),
             "OpenPrinterA(Tessix Tembrin Printer, NULL), "
             "AddPrinterA(NULL, 2, NULL, Tessix Tembrin Printer, NULL, TESSIX_TEMBRIN:, "
-            "Tessix Tembrin Printer Driver, WinPrint, RAW, 0x40), ClosePrinter(0x9000)");
+            "Tessix Tembrin Printer Driver, NULL, NULL, NULL, NULL, WinPrint, RAW, NULL, NULL, "
+            "0x40, 0, 0, 0, 0, 0, 0, 0), ClosePrinter(0x9000)");
 }
 
 TEST_F(PrinterQueue, AnExistingPrinterOfThatNameIsLeftAsItIs) {
-  sim::spooler::AddPrinter(kPrinter, "LPT1:", "Another Driver");
+  sim::spooler::AddPrinter(kPrinterName, "LPT1:", "Another Driver");
   EXPECT_EQ(CreatePrinterQueue(), 1);
   EXPECT_EQ(sim::CountCalls("AddPrinterA"), 0);
   EXPECT_EQ(sim::spooler::Printers()[0].driver, "Another Driver");
@@ -51,41 +49,41 @@ TEST_F(PrinterQueue, AnExistingPrinterOfThatNameIsLeftAsItIs) {
 }
 
 TEST_F(PrinterQueue, AMissingPortOrDriverFailsTheCreation) {
-  sim::spooler::AddDriver(kDriver);
+  sim::spooler::AddDriver(kDriverName);
   EXPECT_EQ(CreatePrinterQueue(), 0) << "no port";
-  sim::spooler::AddPort(kPort);
+  sim::spooler::AddPort(kPortName);
   sim::FailNth("AddPrinterA", 2, 0, ERROR_INVALID_PARAMETER);
   EXPECT_EQ(CreatePrinterQueue(), 0) << "refused";
   EXPECT_TRUE(PrinterNames().empty());
 }
 
 TEST_F(PrinterQueue, SetDefaultPrinterPassesOnTheSpoolersAnswerAndReleasesWinspool) {
-  sim::spooler::AddPrinter(kPrinter, kPort, kDriver);
-  EXPECT_EQ(SetDefaultPrinterByName(kPrinter), 1);
-  EXPECT_EQ(sim::spooler::DefaultPrinter(), kPrinter);
+  sim::spooler::AddPrinter(kPrinterName, kPortName, kDriverName);
+  EXPECT_EQ(SetDefaultPrinterByName(kPrinterName), 1);
+  EXPECT_EQ(sim::spooler::DefaultPrinter(), kPrinterName);
   EXPECT_EQ(SetDefaultPrinterByName("No Such Printer"), 0);
-  EXPECT_EQ(sim::spooler::DefaultPrinter(), kPrinter);
+  EXPECT_EQ(sim::spooler::DefaultPrinter(), kPrinterName);
   EXPECT_EQ(sim::CountCalls("FreeLibrary"), 2);
 }
 
 TEST_F(PrinterQueue, SetDefaultPrinterWithoutTheEntryPointOrWithoutWinspool) {
-  sim::spooler::AddPrinter(kPrinter, kPort, kDriver);
+  sim::spooler::AddPrinter(kPrinterName, kPortName, kDriverName);
   sim::kernel::RemoveExport("winspool.drv", "SetDefaultPrinterA");
-  EXPECT_EQ(SetDefaultPrinterByName(kPrinter), 0);
+  EXPECT_EQ(SetDefaultPrinterByName(kPrinterName), 0);
   EXPECT_EQ(sim::CountCalls("FreeLibrary"), 1);
   sim::FailAlways("LoadLibraryA", 0, ERROR_MOD_NOT_FOUND);
-  EXPECT_EQ(SetDefaultPrinterByName(kPrinter), 0);
+  EXPECT_EQ(SetDefaultPrinterByName(kPrinterName), 0);
   EXPECT_EQ(sim::spooler::DefaultPrinter(), "");
 }
 
 TEST_F(PrinterQueue, DeletesEveryPrinterOfTheDriverInEnumerationOrder) {
   sim::spooler::AddPrinter("Office", "LPT1:", "Other Driver");
-  sim::spooler::AddPrinter("Copy of Tembrin", kPort, kDriver);
-  sim::spooler::AddPrinter("Lookalike", kPort, "tessix tembrin printer driver");
-  sim::spooler::AddPrinter(kPrinter, kPort, kDriver);
+  sim::spooler::AddPrinter("Copy of Tembrin", kPortName, kDriverName);
+  sim::spooler::AddPrinter("Lookalike", kPortName, "tessix tembrin printer driver");
+  sim::spooler::AddPrinter(kPrinterName, kPortName, kDriverName);
   EXPECT_EQ(DeletePrintersOfDriver(), 1);
   EXPECT_EQ(PrinterNames(), (std::vector<std::string>{"Office", "Lookalike"}));
-  EXPECT_EQ(Opened(), (std::vector<std::string>{"Copy of Tembrin", kPrinter}));
+  EXPECT_EQ(Opened(), (std::vector<std::string>{"Copy of Tembrin", kPrinterName}));
   EXPECT_EQ(sim::CallsTo("OpenPrinterA")[0].args[1], "0xf000c");
 }
 
@@ -99,7 +97,7 @@ TEST_F(PrinterQueue, NoPrintersOrNoneOfTheDriverIsSuccess) {
 
 TEST_F(PrinterQueue, StopsAtThePrinterThatCannotBeOpened) {
   for (const char* name : {"First", "Second", "Third"})
-    sim::spooler::AddPrinter(name, kPort, kDriver);
+    sim::spooler::AddPrinter(name, kPortName, kDriverName);
   sim::FailWhen("OpenPrinterA", "Second", FALSE);
   EXPECT_EQ(DeletePrintersOfDriver(), 0);
   EXPECT_EQ(PrinterNames(), (std::vector<std::string>{"Second", "Third"}));
@@ -107,7 +105,7 @@ TEST_F(PrinterQueue, StopsAtThePrinterThatCannotBeOpened) {
 
 TEST_F(PrinterQueue, StopsAtThePrinterThatCannotBeDeleted) {
   for (const char* name : {"First", "Second"})
-    sim::spooler::AddPrinter(name, kPort, kDriver);
+    sim::spooler::AddPrinter(name, kPortName, kDriverName);
   sim::FailNth("DeletePrinter", 1, FALSE);
   EXPECT_EQ(DeletePrintersOfDriver(), 0);
   EXPECT_EQ(PrinterNames(), (std::vector<std::string>{"First", "Second"}));
@@ -115,21 +113,21 @@ TEST_F(PrinterQueue, StopsAtThePrinterThatCannotBeDeleted) {
 }
 
 TEST_F(PrinterQueue, AFailedEnumerationDeletesNothingAndIsNoFailure) {
-  sim::spooler::AddPrinter(kPrinter, kPort, kDriver);
+  sim::spooler::AddPrinter(kPrinterName, kPortName, kDriverName);
   sim::FailNth("EnumPrintersA", 2, FALSE, ERROR_INSUFFICIENT_BUFFER);
   EXPECT_EQ(DeletePrintersOfDriver(), 1);
-  EXPECT_EQ(PrinterNames(), std::vector<std::string>{kPrinter});
+  EXPECT_EQ(PrinterNames(), std::vector<std::string>{kPrinterName});
 
   SetUp();
-  sim::spooler::AddPrinter(kPrinter, kPort, kDriver);
+  sim::spooler::AddPrinter(kPrinterName, kPortName, kDriverName);
   sim::FailAlways("HeapAlloc", 0);
   EXPECT_EQ(DeletePrintersOfDriver(), 1);
   EXPECT_EQ(sim::CountCalls("EnumPrintersA"), 1);
 }
 
 TEST_F(PrinterQueue, ARecordWithoutNamesIsNoMatch) {
-  sim::spooler::AddPrinter("Broken", kPort, kDriver);
-  sim::spooler::AddPrinter(kPrinter, kPort, kDriver);
+  sim::spooler::AddPrinter("Broken", kPortName, kDriverName);
+  sim::spooler::AddPrinter(kPrinterName, kPortName, kDriverName);
   sim::spooler::ReportWithoutNames("Broken");
   EXPECT_EQ(DeletePrintersOfDriver(), 1);
   EXPECT_EQ(PrinterNames(), std::vector<std::string>{"Broken"});
@@ -138,9 +136,9 @@ TEST_F(PrinterQueue, ARecordWithoutNamesIsNoMatch) {
 TEST_F(PrinterQueue, RemoveDriverNamesTheEnvironmentItWasRegisteredFor) {
   sim::settings().wow64 = true;
   CopyPath(DriverEnvironment, "Windows x64");
-  sim::spooler::AddDriver(kDriver, "Windows x64");
+  sim::spooler::AddDriver(kDriverName, "Windows x64");
   EXPECT_EQ(RemovePrinterDriver(), 1);
-  EXPECT_FALSE(sim::spooler::HasDriver(kDriver, "Windows x64"));
+  EXPECT_FALSE(sim::spooler::HasDriver(kDriverName, "Windows x64"));
   EXPECT_EQ(CallSequence({"DeletePrinterDriverA"}),
             "DeletePrinterDriverA(NULL, Windows x64, Tessix Tembrin Printer Driver)");
 }
@@ -148,11 +146,11 @@ TEST_F(PrinterQueue, RemoveDriverNamesTheEnvironmentItWasRegisteredFor) {
 // A driver the spooler does not list for our environment (an install that stopped before it) is
 // as good as removed; one that is there and refuses, or a spooler that cannot say, is not.
 TEST_F(PrinterQueue, RemoveDriverFailsOnlyForADriverThatIsThere) {
-  sim::spooler::AddDriver(kDriver);
+  sim::spooler::AddDriver(kDriverName);
   sim::spooler::AddDriver("Another Driver");
-  sim::spooler::AddPrinter("Copy", kPort, kDriver);
+  sim::spooler::AddPrinter("Copy", kPortName, kDriverName);
   EXPECT_EQ(RemovePrinterDriver(), 0) << "in use";
-  EXPECT_TRUE(sim::spooler::HasDriver(kDriver));
+  EXPECT_TRUE(sim::spooler::HasDriver(kDriverName));
   sim::FailNth("EnumPrinterDriversA", 2, FALSE);
   EXPECT_EQ(RemovePrinterDriver(), 0) << "the list cannot be read";
   for (const char* environment : {"Windows NT x86", "Windows x64"}) {
@@ -160,7 +158,7 @@ TEST_F(PrinterQueue, RemoveDriverFailsOnlyForADriverThatIsThere) {
     sim::settings().wow64 = std::string(environment) == "Windows x64";
     CopyPath(DriverEnvironment, environment);
     sim::spooler::AddDriver("Another Driver", environment);
-    sim::spooler::AddDriver(kDriver, sim::settings().wow64 ? "Windows NT x86" : "Windows x64");
+    sim::spooler::AddDriver(kDriverName, sim::settings().wow64 ? "Windows NT x86" : "Windows x64");
     EXPECT_EQ(RemovePrinterDriver(), 1) << "only in the other environment: " << environment;
     EXPECT_EQ(sim::spooler::Drivers().size(), 2u) << "neither driver is touched";
   }

@@ -1,3 +1,4 @@
+#include "common/names.h"
 // The printer steps in the two sequences: a failing chained step ends its sequence, and a full
 // install is undone by a full uninstall.
 #include "files.h"
@@ -12,10 +13,6 @@ namespace {
 
 using Steps = std::vector<std::string>;
 
-constexpr char kPrinter[] = "Tessix Tembrin Printer";
-constexpr char kDriver[] = "Tessix Tembrin Printer Driver";
-constexpr char kPort[] = "TESSIX_TEMBRIN:";
-constexpr char kProductKey[] = "Software\\Tessix Software\\Tessix Tembrin";
 constexpr char kInstallDir[] = "C:\\Program Files\\Tembrin\\";
 constexpr char kSources[] = "C:\\Program Files\\Tembrin\\plugins\\creator\\";
 
@@ -47,7 +44,7 @@ class PrinterSequence : public SimTest {
     const std::pair<const char*, bool> steps[] = {
         {"port", Called("XcvDataW", "AddPort")},
         {"driver", Called("AddPrinterDriverA")},
-        {"printer", Called("OpenPrinterA", kPrinter)},
+        {"printer", Called("OpenPrinterA", kPrinterName)},
         {"proxy", Called("CopyFileA", "QXN_ProxyProcess")},
         {"libraries", Called("GetWindowsDirectoryA")},
         {"add-in", Called("OleInitialize")},
@@ -88,10 +85,10 @@ TEST_F(PrinterSequence, AFullInstallLeavesThePrinterReadyAndItsDefault) {
   RunAgent("/Install");
   EXPECT_EQ(InstallStepsReached(), (Steps{"port", "driver", "printer", "proxy", "libraries",
                                           "add-in", "default printer", "run-once and record"}));
-  EXPECT_TRUE(sim::spooler::HasPort(kPort));
-  EXPECT_TRUE(sim::spooler::HasDriver(kDriver, "Windows NT x86"));
-  EXPECT_EQ(PrinterNames(), std::vector<std::string>{kPrinter});
-  EXPECT_EQ(sim::spooler::DefaultPrinter(), kPrinter);
+  EXPECT_TRUE(sim::spooler::HasPort(kPortName));
+  EXPECT_TRUE(sim::spooler::HasDriver(kDriverName, "Windows NT x86"));
+  EXPECT_EQ(PrinterNames(), std::vector<std::string>{kPrinterName});
+  EXPECT_EQ(sim::spooler::DefaultPrinter(), kPrinterName);
   EXPECT_EQ(sim::files::List(VersionDir()),
             (std::vector<std::string>{"qelvpr_drv.dll", "qelvpr_pnt.txt", "qelvpr_ui.dll",
                                       "QXN_ProxyProcess.exe"}));
@@ -127,20 +124,20 @@ TEST_F(PrinterSequence, ASecondInstallLeavesExactlyOnePrinter) {
   RunAgent("/Install");
   sim::ClearCalls();
   RunAgent("/Install");
-  EXPECT_EQ(PrinterNames(), std::vector<std::string>{kPrinter});
+  EXPECT_EQ(PrinterNames(), std::vector<std::string>{kPrinterName});
   EXPECT_EQ(sim::CountCalls("AddPrinterA"), 0);
   EXPECT_EQ(InstallStepsReached().size(), 8u);
 }
 
 TEST_F(PrinterSequence, AFullUninstallRemovesEveryPrinterOfTheDriverTheDriverPortAndProxy) {
   RunAgent("/Install");
-  sim::spooler::AddPrinter("Second Tembrin", kPort, kDriver);
+  sim::spooler::AddPrinter("Second Tembrin", kPortName, kDriverName);
   sim::ClearCalls();
   RunAgent("/Uninstall");
   EXPECT_EQ(UninstallStepsReached(), (Steps{"printers", "driver", "port", "proxy"}));
   EXPECT_TRUE(PrinterNames().empty());
   EXPECT_TRUE(sim::spooler::Drivers().empty());
-  EXPECT_FALSE(sim::spooler::HasPort(kPort));
+  EXPECT_FALSE(sim::spooler::HasPort(kPortName));
   EXPECT_TRUE(sim::files::List(VersionDir()).empty()) << "no driver file, proxy or temporary";
 }
 
@@ -162,7 +159,7 @@ TEST_F(PrinterSequence, EachFailingChainedUninstallStepEndsTheUninstall) {
     c.fault();
     RunAgent("/Uninstall");
     EXPECT_EQ(UninstallStepsReached(), c.reached) << "failing at " << c.reached.back();
-    EXPECT_TRUE(sim::spooler::HasPort(kPort));
+    EXPECT_TRUE(sim::spooler::HasPort(kPortName));
     EXPECT_EQ(sim::Leaks(), "");
   }
 }
@@ -170,12 +167,12 @@ TEST_F(PrinterSequence, EachFailingChainedUninstallStepEndsTheUninstall) {
 TEST_F(PrinterSequence, On64BitWindowsTheUninstallRemovesTheX64Driver) {
   sim::settings().wow64 = true;
   RunAgent("/Install");
-  EXPECT_TRUE(sim::spooler::HasDriver(kDriver, "Windows x64"));
+  EXPECT_TRUE(sim::spooler::HasDriver(kDriverName, "Windows x64"));
   EXPECT_EQ(sim::files::Contents(VersionDir() + "\\QXN_ProxyProcess.exe"),
             "QXN_ProxyProcess64.exe");
   RunAgent("/Uninstall");
   EXPECT_TRUE(sim::spooler::Drivers().empty());
-  EXPECT_FALSE(sim::spooler::HasPort(kPort));
+  EXPECT_FALSE(sim::spooler::HasPort(kPortName));
   EXPECT_FALSE(sim::files::Exists(VersionDir() + "\\QXN_ProxyProcess.exe"));
 }
 

@@ -3,6 +3,8 @@
 #include "kernel.h"
 #include "registry.h"
 
+#include <tuple>
+
 namespace {
 
 class Probe : public SimTest {
@@ -19,13 +21,6 @@ TEST_F(Probe, AdministratorOn32BitWindows) {
   EXPECT_EQ(CallSequence({"RegCreateKeyExA"}), "RegCreateKeyExA(HKLM, Software, 0, 0xf003f)");
 }
 
-TEST_F(Probe, ThirtyTwoBitProcessOn64BitWindowsGetsExactlyOne) {
-  sim::settings().wow64 = true;
-  wow64 = 7;
-  EXPECT_EQ(Run(), 1);
-  EXPECT_EQ(wow64, 1);
-}
-
 TEST_F(Probe, NonAdministratorIsStoppedBeforeTheWow64Probe) {
   sim::settings().administrator = false;
   sim::settings().wow64 = true;
@@ -33,6 +28,22 @@ TEST_F(Probe, NonAdministratorIsStoppedBeforeTheWow64Probe) {
   EXPECT_EQ(admin, 0);
   EXPECT_EQ(wow64, 0);
   EXPECT_EQ(sim::CountCalls("LoadLibraryA"), 0);
+}
+
+// Windows 2000, XP, Server 2003 (with its x64 edition) and 7: both probes run, and a 32-bit
+// process on 64-bit Windows gets exactly 1 whatever non-zero BOOL IsWow64Process answers.
+TEST_F(Probe, FromNt5OnBothProbesRun) {
+  for (const auto& [major, minor, on64] :
+       {std::tuple{5u, 0u, false}, {5u, 1u, false}, {5u, 2u, true}, {6u, 1u, true}}) {
+    SetUp();
+    sim::settings().majorVersion = major;
+    sim::settings().minorVersion = minor;
+    sim::settings().wow64 = on64;
+    wow64 = 7;
+    EXPECT_EQ(Run(), 1) << major << "." << minor;
+    EXPECT_EQ(sim::CountCalls("RegCreateKeyExA"), 1) << major << "." << minor;
+    EXPECT_EQ(wow64, on64 ? 1 : 0) << major << "." << minor;
+  }
 }
 
 TEST_F(Probe, BeforeNt5NeitherFlagIsTouched) {

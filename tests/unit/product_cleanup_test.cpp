@@ -1,3 +1,4 @@
+#include "common/names.h"
 #include "fixture.h"
 #include "product_trees.h"
 #include "registry.h"
@@ -8,8 +9,8 @@
 namespace {
 
 using Names = std::vector<std::string>;
+using sim::reg::View;
 
-constexpr char kProduct[] = "Software\\Tessix Software\\Tessix Tembrin";
 constexpr char kPdfClass[] = "Software\\Classes\\.pdf";
 constexpr char kPdfMime[] = "SOFTWARE\\Classes\\MIME\\Database\\Content Type\\application/pdf";
 constexpr char kUserPdf[] =
@@ -26,7 +27,7 @@ class PdfAssociation : public SimTest {
     sim::reg::CreateKey(HKEY_CURRENT_USER, std::string(kUserPdf) + "\\OpenWithList");
   }
   static void Save(HKEY root, const char* name, const std::string& text) {
-    sim::reg::SetString(root, kProduct, name, text);
+    sim::reg::SetString(root, kProductKey, name, text);
   }
   static std::optional<std::string> DocumentClass() {
     return sim::reg::GetString(HKEY_LOCAL_MACHINE, kPdfClass, "");
@@ -47,8 +48,8 @@ TEST_F(PdfAssociation, NothingSavedRemovesClassAndProgIdButWritesAnEmptyClsid) {
   EXPECT_EQ(ProgId(), std::nullopt);
   EXPECT_EQ(sim::reg::Subkeys(HKEY_CURRENT_USER, kUserPdf), Names{"OpenWithList"});
   // The reads leave the product key behind, empty, under both roots.
-  EXPECT_TRUE(sim::reg::KeyExists(HKEY_CURRENT_USER, kProduct));
-  EXPECT_TRUE(sim::reg::ValueNames(HKEY_LOCAL_MACHINE, kProduct).empty());
+  EXPECT_TRUE(sim::reg::KeyExists(HKEY_CURRENT_USER, kProductKey));
+  EXPECT_TRUE(sim::reg::ValueNames(HKEY_LOCAL_MACHINE, kProductKey).empty());
 }
 
 TEST_F(PdfAssociation, MachineValuesWinAndTheUserKeyIsNotEvenRead) {
@@ -78,7 +79,7 @@ TEST_F(PdfAssociation, UserValuesFillInWhereTheMachineHasNoneOrAnEmptyOne) {
   // Two fallbacks to the user's key, for the CLSID and the ProgID.
   int userReads = 0;
   for (const sim::Call& call : sim::CallsTo("RegCreateKeyExA"))
-    userReads += call.args[0] == "HKCU" && call.args[1] == kProduct;
+    userReads += call.args[0] == "HKCU" && call.args[1] == kProductKey;
   EXPECT_EQ(userReads, 2);
 }
 
@@ -97,18 +98,33 @@ TEST_F(PdfAssociation, AllThreeAreReadBeforeAnythingIsRestored) {
 }
 
 TEST_F(PdfAssociation, MissingKeysAreCreatedOnlyToWriteAText) {
-  sim::Reset();
+  SimTest::SetUp();  // an empty machine
   RestorePdfAssociation();
   EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kPdfClass)) << "nothing to delete there";
   EXPECT_FALSE(sim::reg::KeyExists(HKEY_CURRENT_USER, kUserPdf));
   EXPECT_EQ(MimeClsid(), "") << "the CLSID key is created for the empty text";
 
-  sim::Reset();
+  SimTest::SetUp();
   Save(HKEY_LOCAL_MACHINE, "strdocument", "Doc");
   Save(HKEY_CURRENT_USER, "strProgid", "Prog");
   RestorePdfAssociation();
   EXPECT_EQ(DocumentClass(), "Doc");
   EXPECT_EQ(ProgId(), "Prog");
+}
+
+// On 64-bit Windows the saved values are read from the product key's 32-bit view, and the
+// association goes back to the keys that 64-bit programs see too: .pdf and the MIME database
+// are shared parts of Classes, the user's FileExts is never redirected.
+TEST_F(PdfAssociation, On64BitWindowsTheRestoredAssociationIsTheSharedOne) {
+  sim::settings().wow64 = true;
+  Save(HKEY_LOCAL_MACHINE, "strdocument", "Doc");
+  Save(HKEY_LOCAL_MACHINE, "strCLSID", "{C}");
+  Save(HKEY_LOCAL_MACHINE, "strProgid", "Prog");
+  sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "strdocument", "64-bit", View::Native);
+  RestorePdfAssociation();
+  EXPECT_EQ(sim::reg::GetString(HKEY_LOCAL_MACHINE, kPdfClass, "", View::Native), "Doc");
+  EXPECT_EQ(sim::reg::GetString(HKEY_LOCAL_MACHINE, kPdfMime, "CLSID", View::Native), "{C}");
+  EXPECT_EQ(sim::reg::GetString(HKEY_CURRENT_USER, kUserPdf, "Progid", View::Native), "Prog");
 }
 
 TEST_F(PdfAssociation, KeysThatCannotBeOpenedForDeletingAreLeftAlone) {
@@ -139,10 +155,10 @@ class ProductRegistration : public SimTest {
     sim::reg::SetString(root, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other",
                         "DisplayName", "Other");
   }
-  static void SeedTree(HKEY root, const std::string& path) {
-    sim::reg::SetString(root, path, "", "product");
-    sim::reg::SetString(root, path + "\\Sub\\Deeper", "v", "product");
-    sim::reg::CreateKey(root, path + "\\Other");
+  static void SeedTree(HKEY root, const std::string& path, View view = View::Process) {
+    sim::reg::SetString(root, path, "", "product", view);
+    sim::reg::SetString(root, path + "\\Sub\\Deeper", "v", "product", view);
+    sim::reg::CreateKey(root, path + "\\Other", view);
   }
   // The keys opened from a root: one per DeleteKeyTree when the key is missing.
   static Names TreesVisited() {
@@ -153,24 +169,36 @@ class ProductRegistration : public SimTest {
   }
 };
 
+// On 64-bit Windows the removals land in the 32-bit view: HKLM's product key and the CLSIDs
+// of both hives in their Wow6432Node, the shared ProgID and application keys in their one copy.
+// The 64-bit registrations of the same CLSIDs and of HKLM's product key stay.
 TEST_F(ProductRegistration, RemovesEveryTreeOfBothListsAndNothingElse) {
-  SeedNeighbours(HKEY_LOCAL_MACHINE);
-  SeedNeighbours(HKEY_CURRENT_USER);
-  // What each list leaves out must stay in that hive.
-  SeedTree(HKEY_CURRENT_USER, kMachineTrees[1]);
-  SeedTree(HKEY_CURRENT_USER, kMachineTrees[8]);
-  SeedTree(HKEY_LOCAL_MACHINE, kUserTrees[8]);
-  const std::string machine = sim::reg::Dump(HKEY_LOCAL_MACHINE);
-  const std::string user = sim::reg::Dump(HKEY_CURRENT_USER);
-  for (const std::string& path : kMachineTrees)
-    SeedTree(HKEY_LOCAL_MACHINE, path);
-  for (const std::string& path : kUserTrees)
-    SeedTree(HKEY_CURRENT_USER, path);
+  for (const bool wow64 : {false, true}) {
+    SetUp();
+    sim::settings().wow64 = wow64;
+    SeedNeighbours(HKEY_LOCAL_MACHINE);
+    SeedNeighbours(HKEY_CURRENT_USER);
+    // What each list leaves out must stay in that hive.
+    SeedTree(HKEY_CURRENT_USER, kMachineTrees[1]);
+    SeedTree(HKEY_CURRENT_USER, kMachineTrees[8]);
+    SeedTree(HKEY_LOCAL_MACHINE, kUserTrees[8]);
+    if (wow64) {
+      SeedTree(HKEY_LOCAL_MACHINE, kMachineTrees[0], View::Native);
+      SeedTree(HKEY_CURRENT_USER, kUserTrees[0], View::Native);
+      SeedTree(HKEY_LOCAL_MACHINE, kProductKey, View::Native);
+    }
+    const std::string machine = sim::reg::Dump(HKEY_LOCAL_MACHINE);
+    const std::string user = sim::reg::Dump(HKEY_CURRENT_USER);
+    for (const std::string& path : kMachineTrees)
+      SeedTree(HKEY_LOCAL_MACHINE, path);
+    for (const std::string& path : kUserTrees)
+      SeedTree(HKEY_CURRENT_USER, path);
 
-  RemoveProductRegistration();
+    RemoveProductRegistration();
 
-  EXPECT_EQ(sim::reg::Dump(HKEY_LOCAL_MACHINE), machine);
-  EXPECT_EQ(sim::reg::Dump(HKEY_CURRENT_USER), user);
+    EXPECT_EQ(sim::reg::Dump(HKEY_LOCAL_MACHINE), machine) << "64-bit Windows: " << wow64;
+    EXPECT_EQ(sim::reg::Dump(HKEY_CURRENT_USER), user) << "64-bit Windows: " << wow64;
+  }
 }
 
 TEST_F(ProductRegistration, MachineListFirstThenUserListThenOneNotice) {
@@ -199,12 +227,12 @@ TEST_F(ProductRegistration, TreeThatCannotBeRemovedDoesNotStopTheOthers) {
 }
 
 TEST_F(ProductRegistration, RestoreThenRemoveLeavesNoProductKeyBehind) {
-  sim::reg::SetString(HKEY_CURRENT_USER, kProduct, "strProgid", "Saved.ProgId");
+  sim::reg::SetString(HKEY_CURRENT_USER, kProductKey, "strProgid", "Saved.ProgId");
   RestorePdfAssociation();
   RemoveProductRegistration();
   EXPECT_EQ(sim::reg::GetString(HKEY_CURRENT_USER, kUserPdf, "Progid"), "Saved.ProgId");
-  EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kProduct));
-  EXPECT_FALSE(sim::reg::KeyExists(HKEY_CURRENT_USER, kProduct));
+  EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
+  EXPECT_FALSE(sim::reg::KeyExists(HKEY_CURRENT_USER, kProductKey));
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "common/names.h"
 #include "com.h"
 #include "files.h"
 #include "fixture.h"
@@ -12,7 +13,6 @@ namespace {
 
 using Steps = std::vector<int>;
 
-constexpr char kProductKey[] = "Software\\Tessix Software\\Tessix Tembrin";
 constexpr char kBetaKey[] = "SOFTWARE\\Tessix Software\\Tessix Tembrin Beta";
 constexpr char kInstallDir[] = "C:\\Program Files\\Tembrin\\";
 constexpr char kAddin[] = "C:\\Program Files\\Tembrin\\qlc_wordaddin.dll";

@@ -27,11 +27,31 @@ TEST_F(SimRegistry, KeysOpenedBelowAnOpenKeyStayInItsView) {
   RegCloseKey(parent);
 }
 
-TEST_F(SimRegistry, The32BitProcessSeesWow6432NodeAsSoftware) {
+// Windows 7 and later: HKLM\Software is redirected, its Classes shared but for the COM keys,
+// which are redirected in HKCU too.
+TEST_F(SimRegistry, The32BitViewRedirectsSoftwareAndTheComKeysOfClasses) {
   sim::settings().wow64 = true;
-  sim::reg::SetString(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\V", "v", "32", View::Native);
-  EXPECT_EQ(sim::reg::GetString(HKEY_LOCAL_MACHINE, "Software\\V", "v"), "32");
-  EXPECT_FALSE(sim::reg::GetString(HKEY_LOCAL_MACHINE, "Software\\V", "v", View::Native));
+  const struct {
+    HKEY root;
+    const char* seen;
+    const char* stored;
+  } rows[] = {
+      {HKEY_LOCAL_MACHINE, "Software\\V", "Software\\Wow6432Node\\V"},
+      {HKEY_LOCAL_MACHINE, "Software\\Classes\\.pdf", "Software\\Classes\\.pdf"},
+      {HKEY_LOCAL_MACHINE, "Software\\Classes\\CLSID\\{X}",
+       "Software\\Classes\\Wow6432Node\\CLSID\\{X}"},
+      {HKEY_LOCAL_MACHINE, "Software\\Classes\\interface\\{X}",
+       "Software\\Classes\\Wow6432Node\\interface\\{X}"},
+      {HKEY_CURRENT_USER, "Software\\V", "Software\\V"},
+      {HKEY_CURRENT_USER, "Software\\Classes\\.pdf", "Software\\Classes\\.pdf"},
+      {HKEY_CURRENT_USER, "Software\\Classes\\CLSID\\{X}",
+       "Software\\Classes\\Wow6432Node\\CLSID\\{X}"},
+  };
+  for (const auto& row : rows) {
+    sim::reg::SetString(row.root, row.stored, "v", "32", View::Native);
+    EXPECT_EQ(sim::reg::GetString(row.root, row.seen, "v"), "32") << row.seen;
+  }
+  EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, "Software\\V", View::Native));
   sim::settings().wow64 = false;
   EXPECT_FALSE(sim::reg::GetString(HKEY_LOCAL_MACHINE, "Software\\V", "v"));
 }

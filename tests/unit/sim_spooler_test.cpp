@@ -107,6 +107,11 @@ TEST_F(SimSpooler, EnumerationSizesAndFillsTheCallersBlockOnly) {
   sim::spooler::AddPrinter("Two", "FILE:", "E");
   EXPECT_FALSE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  // No block but a size that would fit, as Windows answers it in ReactOS's conformance test.
+  DWORD none = 1;
+  EXPECT_FALSE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, needed, &none, &count));
+  EXPECT_EQ(GetLastError(), 1784u) << "ERROR_INVALID_USER_BUFFER";
+  EXPECT_EQ(none, 0u);
   std::vector<BYTE> block(needed + 64, 0xCD);
   EXPECT_FALSE(
       EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, block.data(), needed - 1, &needed, &count));

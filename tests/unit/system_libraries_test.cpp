@@ -117,7 +117,7 @@ TEST_F(SystemLibraries, UnknownWindowsDirectoryTestsAndCopiesNothing) {
   EXPECT_EQ(sim::CountCalls("FindFirstFileA") + sim::CountCalls("CopyFileA"), 0);
 
   // A directory that does not fit gives the size it needs instead.
-  sim::Reset();
+  SetUp();
   CopyPath(DriverDir, kDriverDir);
   sim::settings().windowsDirectory = "C:\\" + std::string(257, 'w');
   EXPECT_EQ(ProvisionSystemLibraries(), 0);

@@ -193,7 +193,7 @@ TEST_F(TreeRemoval, FailedEnumerationNeverUsesTheNameBuffer) {
   EXPECT_EQ(sim::CountCalls("RegOpenKeyExA"), 1) << "only the top key was opened";
 
   // The second pass would still hold the name of the subkey just deleted.
-  sim::Reset();
+  SetUp();
   sim::reg::CreateKey(HKEY_CURRENT_USER, "Software\\Top\\A");
   sim::reg::CreateKey(HKEY_CURRENT_USER, "Software\\Top\\B");
   sim::FailNth("RegEnumKeyExA", 2, ERROR_ACCESS_DENIED);
@@ -236,7 +236,7 @@ TEST_F(TreeRemoval, FailedAllocationsStopWithoutWriting) {
   EXPECT_EQ(sim::CountCalls("RegEnumKeyExA"), 0);
   EXPECT_EQ(Subkeys(kTop), Names{"A"});
 
-  sim::Reset();
+  SetUp();
   sim::reg::SetString(HKEY_CURRENT_USER, kTop, "a", "1");
   sim::FailNth("HeapAlloc", 1, 0, ERROR_NOT_ENOUGH_MEMORY);
   DeleteAllValues(HKEY_CURRENT_USER, kTop, 1);

@@ -154,7 +154,7 @@ TEST_F(ValueAccess, NoRedirectReadsWithRedirectionOffAndTurnsItBackOn) {
   EXPECT_EQ(CallSequence({"Wow64DisableWow64FsRedirection", "RegQueryValueExA",
                           "Wow64RevertWow64FsRedirection"}),
             "Wow64DisableWow64FsRedirection(), RegQueryValueExA(key#256, v, NULL, 0), "
-            "RegQueryValueExA(key#256, v, buffer, 12), Wow64RevertWow64FsRedirection(0x0)");
+            "RegQueryValueExA(key#256, v, buffer, 12), Wow64RevertWow64FsRedirection(0x7e570000)");
 }
 
 TEST_F(ValueAccess, NoRedirectWithoutTheSwitchLeavesTheBufferUntouched) {
