@@ -56,5 +56,18 @@ class Nsis(InstallerCase):
         self.assertFalse(self.prefix.exists(INSTALL_DIR))
 
 
+class Msi(InstallerCase):
+    # Wine runs the deferred, non-impersonated actions as the logged-on user; Windows runs them
+    # as LocalSystem (see the README), which changes nothing that is checked here.
+    def test_silent_install_sets_the_printer_up_and_silent_uninstall_removes_it(self):
+        package = installer("tembrin.msi")
+        self.assertEqual(self.prefix.run("msiexec", "/i", package, "/qn"), 0)
+        self.assert_printer_installed()
+
+        self.assertEqual(self.prefix.run("msiexec", "/x", package, "/qn"), 0)
+        self.assert_printer_removed()
+        self.assertFalse(self.prefix.exists(INSTALL_DIR))
+
+
 if __name__ == "__main__":
     unittest.main()
