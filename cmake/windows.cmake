@@ -13,8 +13,11 @@ target_compile_definitions(printer-setup PRIVATE WIN32_LEAN_AND_MEAN)
 # sections and the symbol table.
 # Our own entry point instead of the runtime's start-up code; msvcrt still provides the
 # string functions.
+# No link time stamp and no build path in the file: two builds of the same sources give the same
+# bytes, so anyone can rebuild the shipped exe and compare it before trusting it.
 target_link_options(printer-setup PRIVATE -mwindows -static-libgcc -static-libstdc++ -s
-  -Wl,--gc-sections -nostartfiles -Wl,-e,_AgentStartup@0)
+  -Wl,--gc-sections -nostartfiles -Wl,-e,_AgentStartup@0 -Wl,--no-insert-timestamp)
+target_compile_options(printer-setup PRIVATE -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.)
 target_link_libraries(printer-setup PRIVATE msvcrt kernel32)
 # winspool is bound at run time (src/startup/winspool_binding.cpp): only known DLLs are imported.
 target_link_libraries(printer-setup PRIVATE advapi32 shell32 ole32)

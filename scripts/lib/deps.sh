@@ -22,6 +22,8 @@ ensure_dependencies() {
     need_update=1
   fi
   want wine; want wine32:i386; want wine64
+  # The installer examples, and Authenticode signing of the exe.
+  want nsis; want wixl; want osslsigncode; want openssl
   if [ ${#need_packages[@]} -gt 0 ]; then
     echo "deps: installing ${need_packages[*]}"
     export DEBIAN_FRONTEND=noninteractive

@@ -36,6 +36,8 @@ def set_install_path(prefix, path, view=None):
 def write_file(prefix, windows_path, content=b""):
     target = prefix.unix_path(windows_path)
     target.parent.mkdir(parents=True, exist_ok=True)
+    # A new file, never a write into an existing one: that may be shared with the template.
+    target.unlink(missing_ok=True)
     target.write_bytes(content)
     return target
 

@@ -1,0 +1,73 @@
+"""The installer examples of integration/, as scripts/installers builds them around the exe, run
+silently in a 32-bit prefix the way a deployment system runs them."""
+
+import unittest
+
+import product
+import wine
+
+PRINTER = "Tessix Tembrin Printer"
+DRIVER = "Tessix Tembrin Printer Driver"
+PORT = "TESSIX_TEMBRIN:"
+INSTALLERS = wine.REPO_ROOT / "build" / "installers"
+INSTALL_DIR = r"C:\Program Files\Tessix Tembrin"
+PROXY = r"C:\windows\system32\spool\drivers\w32x86\3\QXN_ProxyProcess.exe"
+
+
+def installer(name):
+    path = INSTALLERS / name
+    if not path.is_file():
+        raise AssertionError(f"{path} missing (run scripts/installers)")
+    return path
+
+
+class InstallerCase(unittest.TestCase):
+    def setUp(self):
+        self.prefix = wine.Prefix("win32")
+        self.addCleanup(self.prefix.close)
+
+    def assert_printer_installed(self):
+        self.assertIn(PORT, self.prefix.ports())
+        self.assertIn(DRIVER, self.prefix.drivers())
+        self.assertEqual(self.prefix.printers(), [PRINTER])
+        self.assertTrue(self.prefix.exists(PROXY))
+        self.assertEqual(self.prefix.reg_query(product.PRODUCT_KEY, "Version"), "2.0.0.0424")
+
+    def assert_printer_removed(self):
+        self.assertNotIn(PORT, self.prefix.ports())
+        self.assertNotIn(DRIVER, self.prefix.drivers())
+        self.assertEqual(self.prefix.printers(), [])
+        self.assertFalse(self.prefix.exists(PROXY))
+        self.assertFalse(self.prefix.reg_key_exists(product.PRODUCT_KEY))
+
+
+class Nsis(InstallerCase):
+    def test_silent_install_sets_the_printer_up_and_silent_uninstall_removes_it(self):
+        self.assertEqual(self.prefix.run(installer("tembrin-setup.exe"), "/S"), 0,
+                         "0: the installer found the printer in the spooler")
+        self.assert_printer_installed()
+        self.assertEqual(self.prefix.reg_query(product.PRODUCT_KEY, "InstallPath"),
+                         INSTALL_DIR + "\\")
+
+        # The uninstaller copies itself to %TEMP% and goes on there; run() waits for it.
+        self.assertEqual(self.prefix.run(self.prefix.unix_path(INSTALL_DIR + r"\uninstall.exe"),
+                                         "/S"), 0)
+        self.assert_printer_removed()
+        self.assertFalse(self.prefix.exists(INSTALL_DIR))
+
+
+class Msi(InstallerCase):
+    # Wine runs the deferred, non-impersonated actions as the logged-on user; Windows runs them
+    # as LocalSystem (see the README), which changes nothing that is checked here.
+    def test_silent_install_sets_the_printer_up_and_silent_uninstall_removes_it(self):
+        package = installer("tembrin.msi")
+        self.assertEqual(self.prefix.run("msiexec", "/i", package, "/qn"), 0)
+        self.assert_printer_installed()
+
+        self.assertEqual(self.prefix.run("msiexec", "/x", package, "/qn"), 0)
+        self.assert_printer_removed()
+        self.assertFalse(self.prefix.exists(INSTALL_DIR))
+
+
+if __name__ == "__main__":
+    unittest.main()
