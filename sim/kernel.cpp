@@ -290,7 +290,8 @@ void RemoveModule(const std::string& name) {
 }
 
 void SetExport(const std::string& module, const std::string& function, FARPROC address) {
-  AddModule(module, FindModule(module) ? FindModule(module)->imports : std::vector<std::string>{});
+  if (!FindModule(module))
+    AddModule(module);
   FindModule(module)->exports[function] = address;
 }
 

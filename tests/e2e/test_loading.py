@@ -8,7 +8,6 @@ Windows treats any library that is none of its known DLLs: before this agent bou
 at run time, Wine loaded a planted copy beside the exe at start-up."""
 
 import shutil
-import subprocess
 import tempfile
 import unittest
 from pathlib import Path
@@ -24,24 +23,19 @@ DOWNLOADS = r"C:\users\Public\Downloads"
 MARKER = r"C:\planted-library-ran.txt"
 
 
-def build(out_dir, source, output, *flags):
-    subprocess.run([wine.MINGW_CC, "-shared", "-O2", "-s", "-o", str(out_dir / output),
-                    str(FIXTURES / source), *flags],
-                   check=True, capture_output=True, text=True)
-    return out_dir / output
-
-
 class LoadingWin32(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.build_dir = Path(tempfile.mkdtemp(prefix="printer-setup-e2e-loading-"))
         out = cls.build_dir
-        cls.planted = build(out, "planted_library.c", "winspool.drv")
+        source = lambda name: (FIXTURES / name).read_text()
+        cls.planted = wine.compile_dll(source("planted_library.c"), out, "planted_library")
         # The helper's import library lets the add-in import it by its plain name.
-        cls.helper = build(out, "addin_helper.c", "addin_helper.dll",
-                           f"-Wl,--out-implib,{out / 'libaddin_helper.a'}")
-        cls.addin = build(out, "addin_probe.c", "qlc_wordaddin.dll", "-DADDIN_HELPER",
-                          "-Wl,--kill-at", f"-L{out}", "-laddin_helper", "-lole32", "-ladvapi32")
+        cls.helper = wine.compile_dll(source("addin_helper.c"), out, "addin_helper",
+                                      flags=(f"-Wl,--out-implib,{out / 'libaddin_helper.a'}",))
+        cls.addin = wine.compile_dll(source("addin_probe.c"), out, "qlc_wordaddin",
+                                     libs=("addin_helper", "ole32", "advapi32"),
+                                     flags=("-DADDIN_HELPER", f"-L{out}"))
 
     @classmethod
     def tearDownClass(cls):
@@ -64,7 +58,7 @@ class LoadingWin32(unittest.TestCase):
     def test_a_library_planted_beside_the_agent_never_runs(self):
         product.seed_product_files(self.prefix)
         exe = self.place(wine.product_exe(), DOWNLOADS)
-        self.place(self.planted, DOWNLOADS)
+        self.place(self.planted, DOWNLOADS, "winspool.drv")
         self.prefix.env["WINEDLLOVERRIDES"] += ";winspool.drv=n,b"
 
         self.run_agent(exe, "/Install")

@@ -123,10 +123,12 @@ def compile_exe(source, out_dir, name, libs=(), cc=MINGW_CC):
     return _compile(source, out_dir, name, "exe", ["-mwindows"], libs, cc)
 
 
-def compile_dll(source, out_dir, name, libs=()):
+def compile_dll(source, out_dir, name, libs=(), flags=()):
     """Build a small 32-bit DLL from C source; returns its path.  --kill-at gives the
-    __stdcall exports their plain names, as GetProcAddress callers expect."""
-    return _compile(source, out_dir, name, "dll", ["-shared", "-Wl,--kill-at"], libs, MINGW_CC)
+    __stdcall exports their plain names, as GetProcAddress callers expect; `flags` go to the
+    compiler before the source (defines, -L, linker options)."""
+    return _compile(source, out_dir, name, "dll", ["-shared", "-Wl,--kill-at", *flags], libs,
+                    MINGW_CC)
 
 
 # "    Name    REG_SZ    data" -- data may be empty and may contain spaces.

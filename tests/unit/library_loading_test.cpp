@@ -8,8 +8,6 @@
 
 #include <ole2.h>
 
-#include <cctype>
-
 namespace {
 
 constexpr char kInstallDir[] = "C:\\Program Files\\Tembrin\\";
@@ -17,14 +15,9 @@ constexpr char kAddin[] = "C:\\Program Files\\Tembrin\\qlc_wordaddin.dll";
 constexpr char kDownloads[] = "C:\\Users\\tester\\Downloads";
 constexpr char kCurrentDir[] = "C:\\Users\\tester\\Downloads\\unpacked";
 
-std::string Lower(std::string text) {
-  for (char& c : text)
-    c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
+// Mapped paths keep the spelling they were registered with, here and in the simulation.
 bool IsBelow(const std::string& path, const std::string& folder) {
-  return Lower(path).rfind(Lower(folder), 0) == 0;
+  return path.rfind(folder, 0) == 0;
 }
 
 struct Loader {

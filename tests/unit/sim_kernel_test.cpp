@@ -1,5 +1,6 @@
 // The simulated loader answers as Windows' loader does (Wine's kernel32 module tests record
 // the same answers): the product's loading tests are only as strict as these rules.
+#include "common/entry_point.h"
 #include "fixture.h"
 #include "kernel.h"
 
@@ -28,12 +29,10 @@ class SimKernel : public SimTest {
   using SetDefaultFn = BOOL(WINAPI*)(DWORD);
   using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);
   static SetDefaultFn SetDefault() {
-    return reinterpret_cast<SetDefaultFn>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+    return EntryPoint<SetDefaultFn>(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
   }
   static SetDllDirectoryFn SetDllDirectory() {
-    return reinterpret_cast<SetDllDirectoryFn>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDllDirectoryA")));
+    return EntryPoint<SetDllDirectoryFn>(GetModuleHandleA("kernel32.dll"), "SetDllDirectoryA");
   }
 };
 
