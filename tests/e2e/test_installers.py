@@ -51,7 +51,7 @@ class Nsis(InstallerCase):
 
         # The uninstaller copies itself to %TEMP% and goes on there; run() waits for it.
         self.assertEqual(self.prefix.run(self.prefix.unix_path(INSTALL_DIR + r"\uninstall.exe"),
-                                         "/S"), 0)
+                                         "/S", detaches=True), 0)
         self.assert_printer_removed()
         self.assertFalse(self.prefix.exists(INSTALL_DIR))
 
