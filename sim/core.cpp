@@ -16,6 +16,8 @@ struct Core {
   std::vector<Fault> faults;
   std::map<std::string, int> held;
   std::vector<std::string> misuses;
+  int callNumber = 0;  // platform calls since the machine started
+  int killAt = 0;      // the call that ends the process; 0: none
 };
 
 Core& core() {
@@ -114,6 +116,21 @@ void FailAlways(const std::string& function, int64_t result, DWORD lastError) {
   FailNth(function, 0, result, lastError);
 }
 
+void KillProcessAt(int call) {
+  core().killAt = call > 0 ? core().callNumber + call : 0;
+}
+
+void EndProcess() {
+  detail::EndProcessKernel();
+  detail::EndProcessRegistry();
+  detail::EndProcessShell();
+  detail::EndProcessFiles();
+  detail::EndProcessSpooler();
+  detail::EndProcessOle();
+  core().held.clear();
+  core().killAt = 0;
+}
+
 std::string Leaks() {
   std::string report;
   for (const auto& [kind, count] : core().held)
@@ -128,6 +145,10 @@ namespace detail {
 
 Hit Enter(const char* function, std::initializer_list<std::string> args) {
   Core& c = core();
+  if (++c.callNumber == c.killAt) {
+    c.killAt = 0;
+    throw ProcessKilled{};
+  }
   c.calls.push_back(Call{function, std::vector<std::string>(args)});
   const int count = ++c.callCounts[function];
   for (auto it = c.faults.begin(); it != c.faults.end(); ++it) {

@@ -217,7 +217,8 @@ DWORD CopyInto(const Node& source, const std::string& destination, bool failIfEx
     return ERROR_SHARING_VIOLATION;
   if (target && failIfExists)
     return ERROR_FILE_EXISTS;
-  if (target && (target->directory || (target->attributes & FILE_ATTRIBUTE_READONLY)))
+  if (target && (target->directory ||
+                 (target->attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))))
     return ERROR_ACCESS_DENIED;
   if (target && target->inUse)
     return ERROR_SHARING_VIOLATION;
@@ -282,6 +283,10 @@ bool FirstMatch(const std::string& directory, const std::string& pattern, WIN32_
 }  // namespace
 
 namespace sim::detail {
+void EndProcessFiles() {
+  fs().searches.clear();
+}
+
 void ResetFiles() {
   fs() = FileSystem{};
   sim::files::AddDirectory("C:\\Windows\\System32");
@@ -350,6 +355,20 @@ std::vector<std::string> List(const std::string& directory) {
 
 std::vector<std::string> PendingDeletions() {
   return fs().pendingDeletions;
+}
+
+std::string Dump() {
+  std::string out;
+  for (const auto& [key, node] : fs().nodes) {
+    out += node.path + (node.directory ? "\\" : "") + " " + detail::Hex(node.attributes);
+    out += node.inUse ? " in use" : "";
+    out += node.directory ? "\n" : " = " + node.contents + "\n";
+  }
+  // A deletion asked for twice is one deletion.
+  for (const std::string& path :
+       std::set<std::string>(fs().pendingDeletions.begin(), fs().pendingDeletions.end()))
+    out += "deleted at restart: " + path + "\n";
+  return out;
 }
 
 }  // namespace sim::files

@@ -47,6 +47,15 @@ void Acquire(const std::string& kind);
 void Release(const std::string& kind);
 void Misuse(const std::string& what);
 
+// Per-subsystem process exits, called by sim::EndProcess: what the process held goes, the
+// machine stays.
+void EndProcessKernel();
+void EndProcessRegistry();
+void EndProcessShell();
+void EndProcessFiles();
+void EndProcessSpooler();
+void EndProcessOle();
+
 // Per-subsystem resets, called by sim::Reset.
 void ResetKernel();
 void ResetRegistry();

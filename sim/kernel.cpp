@@ -244,6 +244,24 @@ BOOL WINAPI SimSetDllDirectoryA(LPCSTR folder);
 
 namespace sim::detail {
 
+// The modules stay on disk; what the process mapped, its search settings, its thread's
+// redirection and its heap go.
+void EndProcessKernel() {
+  Kernel& kernel = kernelState();
+  for (auto& module : kernel.modules) {
+    module->references = 0;
+    module->bound.clear();
+  }
+  for (void* block : kernel.heapBlocks)
+    std::free(block);
+  kernel.heapBlocks.clear();
+  kernel.lastError = 0;
+  kernel.defaultDirectories = 0;
+  kernel.dllDirectory.reset();
+  kernel.redirectionDisabled = false;
+  kernel.redirectionCookies.clear();
+}
+
 void ResetKernel() {
   for (void* block : kernelState().heapBlocks)
     std::free(block);

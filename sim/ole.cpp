@@ -12,6 +12,10 @@ int& initCount() {
 }  // namespace
 
 namespace sim::detail {
+void EndProcessOle() {
+  initCount() = 0;
+}
+
 void ResetOle() {
   initCount() = 0;
 }

@@ -206,6 +206,10 @@ void DumpKey(const Key& key, const std::string& path, std::string& out) {
 }  // namespace
 
 namespace sim::detail {
+void EndProcessRegistry() {
+  registryState().handles.clear();
+}
+
 void ResetRegistry() {
   registryState() = Registry{};
 }

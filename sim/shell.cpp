@@ -16,6 +16,10 @@ std::set<ITEMIDLIST*>& itemLists() {
 }  // namespace
 
 namespace sim::detail {
+void EndProcessShell() {
+  ResetShell();
+}
+
 void ResetShell() {
   for (ITEMIDLIST* list : itemLists())
     delete list;

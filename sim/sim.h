@@ -66,6 +66,16 @@ void FailWhen(const std::string& function, const std::string& argument, int64_t 
               DWORD lastError = 5);
 void FailAlways(const std::string& function, int64_t result, DWORD lastError = 5);
 
+// The process's end. KillProcessAt(n) ends the simulated process at its nth platform call from
+// now on, as Windows ends a process that is killed: that call does not happen, and
+// sim::ProcessKilled is thrown out of it through the agent (whose frames hold nothing to undo).
+// The machine stays as the calls before left it; EndProcess() then closes, unloads and frees
+// what the process held, as Windows does at a process's exit, and the next run starts afresh.
+// KillProcessAt(0) disarms. Calls are whole: a call either happened or did not.
+struct ProcessKilled {};
+void KillProcessAt(int call);
+void EndProcess();
+
 // The ledger: "" when nothing is left open, loaded, allocated or initialised and no resource
 // was misused (double close, unknown handle); otherwise a readable list.
 std::string Leaks();

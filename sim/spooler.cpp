@@ -319,6 +319,10 @@ void WriteRecord(const PrinterEntry& entry, PRINTER_INFO_2A& record, BYTE*& end)
 }  // namespace
 
 namespace sim::detail {
+void EndProcessSpooler() {
+  spoolerState().handles.clear();
+}
+
 void ResetSpooler() {
   spoolerState() = Spooler{};
   sim::spooler::SetDriverDirectory("Windows NT x86",
@@ -396,6 +400,20 @@ std::string DefaultPrinter() {
 
 void SetDefault(const std::string& printer) {
   spoolerState().defaultPrinter = printer;
+}
+
+std::string Dump() {
+  const Spooler& spooler = spoolerState();
+  std::string out;
+  for (const std::string& port : spooler.ports)
+    out += "port " + port + "\n";
+  for (const Driver& driver : spooler.drivers)
+    out += "driver " + driver.name + " for " + driver.environment + ": " + driver.driverPath +
+           ", " + driver.dataFile + ", " + driver.configFile + "\n";
+  for (const PrinterEntry& entry : spooler.printers)
+    out += "printer " + entry.info.name + " on " + entry.info.port + " with " + entry.info.driver +
+           ", " + entry.processor + ", " + entry.datatype + "\n";
+  return out + "default printer " + spooler.defaultPrinter + "\n";
 }
 
 }  // namespace sim::spooler

@@ -70,4 +70,8 @@ void ReportWithoutNames(const std::string& printer);
 std::string DefaultPrinter();  // "" when there is none
 void SetDefault(const std::string& printer);
 
+// Ports, drivers, printers and the default printer as text: for asserting that two machines
+// ended alike.
+std::string Dump();
+
 }  // namespace sim::spooler
