@@ -1,8 +1,7 @@
 #include "common/library_loading.h"
 
 #include "common/entry_point.h"
-
-#include <cstring>
+#include "common/path_syntax.h"
 
 int LibrarySearchRestricted = 0;
 
@@ -29,17 +28,11 @@ bool UseDllDirectory(const SearchSwitches& switches, const char* folder) {
 
 // The folder of a path, with its trailing backslash; false when the path names no folder.
 bool FolderOf(const char* path, PathBuffer& folder) {
-  const char* lastSlash = strrchr(path, '\\');
+  const char* lastSlash = LastBackslash(path);
   if (!lastSlash || !CopyPath(folder, path))
     return false;
   folder[lastSlash - path + 1] = '\0';
   return true;
-}
-
-// "C:\x", "\\server\x" and "\x" (the current drive's root). A relative path would be taken
-// from the current directory, which is no place to load code from.
-bool IsAbsolutePath(const char* path) {
-  return path[0] == '\\' || (path[0] && path[1] == ':' && path[2] == '\\');
 }
 
 // While a COM server registers, the libraries it loads by name may sit beside it. The switches
@@ -92,7 +85,9 @@ HMODULE LoadSystemLibrary(const char* name) {
 // search puts the server's folder where the program's would be. The folder is searched from
 // before the load on, so that the server's DllMain finds its libraries as well.
 HMODULE LoadServerLibrary(const char* path, SearchSwitches& switches) {
-  if (!IsAbsolutePath(path))
+  // A relative or rooted path would be taken from the current directory or drive, which is no
+  // place to load code from.
+  if (!IsFullPath(path))
     return nullptr;
   const DWORD search = LibrarySearchRestricted
                            ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32

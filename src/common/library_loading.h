@@ -25,9 +25,9 @@ HMODULE LoadSystemLibrary(const char* name);
 // Loads a COM server by its full path, as regsvr32 does: the libraries it imports are looked
 // for in its own folder first and never in the agent's (without the restriction, the classic
 // search's system and Windows directories follow). Until FreeServerLibrary, libraries that it
-// loads by name are looked for in its folder too. NULL for a relative path, which would be taken
-// from the current directory. `switches` carries the kernel's search switches from the one call
-// to the other.
+// loads by name are looked for in its folder too. NULL for a path that is not full (a relative
+// or rooted one would be taken from the current directory or drive). `switches` carries the
+// kernel's search switches from the one call to the other.
 struct SearchSwitches {
   using SetDefaultFn = BOOL(WINAPI*)(DWORD);
   using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);

@@ -1,6 +1,7 @@
 // The agent's entry: probe, fill the process-wide state, run the one command asked for.
 #include "common/library_loading.h"
 #include "common/names.h"
+#include "common/path_syntax.h"
 #include "entry/command_line.h"
 #include "entry/probe.h"
 #include "entry/sequences.h"
@@ -13,20 +14,20 @@
 
 namespace {
 
-// The installation directory always ends in a backslash, so that file names can follow it
-// directly. A missing value gives "\": the root of the current drive. A 259-character path
-// leaves no room for the backslash and is treated as missing rather than cut.
+// The driver files, the proxy process and the add-in come from the installation directory, and
+// the add-in runs in this elevated process: only a full path names that directory. A missing,
+// empty, rooted ("\Program Files\...") or relative one would be looked for wherever the current
+// drive and directory happen to be, which any user may have prepared, and a 259-character one
+// leaves no room for the backslash: all of them count as none, "". A usable one always ends in
+// a backslash, so that file names can follow it directly.
 void LoadInstallDir() {
   memset(InstallDir, 0, sizeof InstallDir);
   if (Is64BitWindows)
     ReadRegStringNoRedirect(HKEY_LOCAL_MACHINE, kProductKey, "InstallPath", kEmpty, InstallDir);
   else
     ReadRegString(HKEY_LOCAL_MACHINE, kProductKey, "InstallPath", kEmpty, InstallDir);
-  const size_t length = strlen(InstallDir);
-  if (length > 0 && InstallDir[length - 1] == '\\')
-    return;
-  if (!AppendPath(InstallDir, "\\"))
-    CopyPath(InstallDir, "\\");
+  if (!IsFullPath(InstallDir) || (!EndsInBackslash(InstallDir) && !AppendPath(InstallDir, "\\")))
+    memset(InstallDir, 0, sizeof InstallDir);
 }
 
 // A 32-bit process on 64-bit Windows still installs the x64 driver: the spooler runs 64-bit.

@@ -14,7 +14,10 @@ namespace {
 
 constexpr char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 constexpr char kRunOnceValue[] = "TembrinInstallComplete";
-constexpr char kCompletionDir[] = "\\Tessix Software\\Tessix Tembrin\\";
+// Quoted: Windows splits an unquoted command at the first blank that ends the name of an
+// existing program, so a "Tessix.exe" in the user's Roaming folder (or, on 2000 and XP, a
+// "Documents.exe" at the root of the drive) would run at the next logon instead.
+constexpr char kCompletionCommand[] = "\"%s\\Tessix Software\\Tessix Tembrin\\%s\"";
 constexpr char kCompletionProgram[] = "TembrinInstallComplete.exe";
 
 // The current user's application-data folder; false when the shell cannot name it. The item
@@ -35,10 +38,10 @@ bool GetAppDataFolder(PathBuffer& folder) {
 // next logon. Without a folder, or with a path too long for MAX_PATH, there is nothing sound to
 // write, so the entry is left out.
 void WriteRunOnceEntry() {
+  PathBuffer folder;
   PathBuffer command;
-  if (!GetAppDataFolder(command))
-    return;
-  if (!AppendPath(command, kCompletionDir) || !AppendPath(command, kCompletionProgram))
+  if (!GetAppDataFolder(folder) ||
+      !FormatPath(command, kCompletionCommand, folder, kCompletionProgram))
     return;
   WriteRegString(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, command, REG_SZ);
 }
@@ -51,6 +54,9 @@ void WriteInstallationRecord() {
 }
 
 void RunInstall() {
+  // Nothing to install from: even retiring the old driver files would break a printer that works.
+  if (!HasInstallDir())
+    return;
   DeleteKeyTree(HKEY_CURRENT_USER, kBetaKey);
   RetireDriverFiles();
   // The default printer, the add-in and the record only follow a complete printer.
@@ -71,7 +77,10 @@ void RunInstall() {
 
 void RunUninstall() {
   RetireDriverFiles();
-  UnregisterWordAddin(InstallDir);
+  // Without the installation directory the add-in cannot be found. The rest goes all the same: a
+  // product whose key is already gone must still be removable.
+  if (HasInstallDir())
+    UnregisterWordAddin(InstallDir);
   // The saved association values live in the product key: restored before it goes.
   RestorePdfAssociation();
   RemoveProductRegistration();

@@ -5,6 +5,10 @@
 
 extern int HasAdminRights;     // starts at 1: only a successful probe can take it away
 extern int Is64BitWindows;     // a 32-bit process under WOW64
-extern PathBuffer InstallDir;  // always ends in a backslash
+extern PathBuffer InstallDir;  // a full path ending in a backslash, or "" when there is none
 extern PathBuffer DriverEnvironment;
 extern PathBuffer DriverDir;  // as the spooler returns it, no trailing backslash
+
+inline bool HasInstallDir() {
+  return InstallDir[0] != '\0';
+}

@@ -82,9 +82,14 @@ TEST_F(AddinRegistration, MissingLibraryUndoesOleOnly) {
             "SetDllDirectoryA(), OleUninitialize()");
 }
 
-TEST_F(AddinRegistration, RootInstallDirLooksAtTheRootOfTheDrive) {
-  EXPECT_EQ(UnregisterWordAddin("\\"), 0);
-  EXPECT_EQ(sim::CallsTo("LoadLibraryExA").at(0).args[0], "\\qlc_wordaddin.dll");
+// A rooted or relative path would be taken from whatever the current drive and directory are.
+TEST_F(AddinRegistration, OnlyAFullPathIsLoaded) {
+  for (const char* directory : {"\\", "T\\", "C:T\\"}) {
+    EXPECT_EQ(UnregisterWordAddin(directory), 0) << directory;
+    EXPECT_EQ(sim::CountCalls("LoadLibraryExA"), 0) << directory;
+  }
+  sim::com::AddServer("\\\\server\\share\\qlc_wordaddin.dll", Succeed, Succeed);
+  EXPECT_EQ(UnregisterWordAddin("\\\\server\\share\\"), 1);
 }
 
 TEST_F(AddinRegistration, MissingEntryPointFreesTheLibraryBeforeOle) {

@@ -1,8 +1,12 @@
 #include "common/names.h"
+#include "com.h"
+#include "files.h"
 #include "fixture.h"
 #include "product_files.h"
 #include "registry.h"
 #include "spooler.h"
+
+#include <optional>
 
 namespace {
 
@@ -21,6 +25,10 @@ class Entry : public SimTest {
   }
   std::string Recorded(const char* name) {
     return sim::reg::GetString(HKEY_LOCAL_MACHINE, kProductKey, name).value_or("<missing>");
+  }
+  // Where the installer writes it, which is where the agent reads it on either Windows.
+  static void SeedInstallPath(const std::string& path = "C:\\Program Files\\T") {
+    sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "InstallPath", path, View::Native);
   }
 };
 
@@ -50,33 +58,74 @@ TEST_F(Entry, InstallPathWithItsBackslashIsKeptAsItIs) {
   EXPECT_STREQ(InstallDir, "D:\\T\\");
 }
 
-TEST_F(Entry, MissingInstallPathMeansTheRootOfTheCurrentDrive) {
-  RunAgent("/Install");
-  EXPECT_STREQ(InstallDir, "\\");
-  EXPECT_EQ(Recorded("InstallPath"), "\\");
-}
-
-TEST_F(Entry, InstallPathsAtTheBufferLimit) {
-  struct Case {
-    size_t length;
-    bool backslash;
-    std::string expected;
+// Only a full path names the installation directory: anything else would be looked for wherever
+// the current drive and directory happen to be. Without one the install changes nothing at all
+// (the start-up read has created the product key, empty, as for any command).
+TEST_F(Entry, OnlyAFullInstallPathThatFitsIsUsedAndWithoutOneTheInstallChangesNothing) {
+  const std::string c256 = "C:\\" + std::string(256, 'a');  // 259 characters
+  const std::pair<std::optional<std::string>, std::string> cases[] = {
+      {"C:\\Program Files\\T", "C:\\Program Files\\T\\"},
+      {"d:\\", "d:\\"},
+      {"\\\\server\\share", "\\\\server\\share\\"},
+      {"\\\\server\\share\\T\\", "\\\\server\\share\\T\\"},
+      {c256.substr(0, 258), c256.substr(0, 258) + "\\"},
+      {c256.substr(0, 258) + "\\", c256.substr(0, 258) + "\\"},
+      {c256, ""},
+      {std::string(70000, 'a'), ""},
+      {std::nullopt, ""},
+      {"", ""},
+      {"\\", ""},
+      {"\\Program Files\\T", ""},
+      {"Program Files\\T", ""},
+      {"C:Program Files\\T", ""},
+      {"C:/Program Files/T", ""},
+      {"1:\\T", ""},
+      {"\\\\server", ""},
+      {"\\\\server\\", ""},
+      {"\\\\\\share", ""},
+      {"\\\\?\\C:\\T", ""},
+      {"\\\\.\\C:\\T", ""},
   };
-  const std::string a258(258, 'a');
-  const std::string a259(259, 'a');
-  for (const Case& c :
-       {Case{258, false, a258 + "\\"}, Case{259, false, "\\"},
-        Case{258, true, a258.substr(0, 257) + "\\"}, Case{259, true, a259.substr(0, 258) + "\\"},
-        Case{260, false, "\\"}, Case{70000, true, "\\"}}) {
+  for (const auto& [value, expected] : cases) {
     SetUp();
-    std::string path(c.length, 'a');
-    if (c.backslash)
-      path.back() = '\\';
-    sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "InstallPath", path);
+    if (value)
+      SeedInstallPath(*value);
+    const std::string machine = sim::reg::Dump(HKEY_LOCAL_MACHINE);
+    const std::string user = sim::reg::Dump(HKEY_CURRENT_USER);
+    const std::string files = sim::files::Dump();
     RunAgent("/Install");
-    EXPECT_EQ(std::string(InstallDir), c.expected) << c.length << " characters";
+    const std::string shown = value ? "\"" + value->substr(0, 40) + "\"" : "no value";
+    EXPECT_EQ(std::string(InstallDir), expected) << shown;
+    EXPECT_EQ(sim::CountCalls("XcvDataW") != 0, !expected.empty()) << shown << ": the port";
+    if (expected.empty()) {
+      EXPECT_EQ(sim::CountCalls("RegSetValueExA") + sim::CountCalls("MoveFileA") +
+                    sim::CountCalls("XcvDataW") + sim::CountCalls("RegOpenKeyExA"),
+                0)
+          << shown;
+      EXPECT_EQ(sim::files::Dump(), files) << shown;
+      EXPECT_EQ(sim::reg::Dump(HKEY_CURRENT_USER), user) << shown;
+      if (value) {
+        EXPECT_EQ(sim::reg::Dump(HKEY_LOCAL_MACHINE), machine) << shown;
+      }
+    }
     EXPECT_EQ(sim::Leaks(), "");
   }
+}
+
+// A product whose key is already gone must still be removable: only the add-in, which cannot be
+// found without the installation directory, stays registered.
+TEST_F(Entry, WithoutAnInstallPathTheUninstallRemovesAllButTheAddin) {
+  sim::com::AddServer(
+      "C:\\qlc_wordaddin.dll", [] { return S_OK; }, [] { return S_OK; });
+  sim::spooler::AddPort(kPortName);
+  sim::spooler::AddDriver(kDriverName);
+  sim::spooler::AddPrinter(kPrinterName, kPortName, kDriverName);
+  RunAgent("/Uninstall");
+  EXPECT_EQ(sim::CountCalls("LoadLibraryExA"), 0);
+  EXPECT_TRUE(sim::spooler::Printers().empty());
+  EXPECT_TRUE(sim::spooler::Drivers().empty());
+  EXPECT_FALSE(sim::spooler::HasPort(kPortName));
+  EXPECT_EQ(sim::CountCalls("SHChangeNotify"), 1) << "the registry clean-up ran";
 }
 
 TEST_F(Entry, CommandsThatRunNothing) {
@@ -93,12 +142,14 @@ TEST_F(Entry, CommandsThatRunNothing) {
 }
 
 TEST_F(Entry, QuotedProgramNameFollowedBySpacesRunsTheUninstall) {
+  SeedInstallPath();
   sim::settings().commandLine = "\"C:\\Program Files\\Setup\\printer-setup.exe\"    /Uninstall";
   WinMain(nullptr, nullptr, nullptr, 0);
   EXPECT_EQ(sim::CountCalls("SHChangeNotify"), 1) << "the uninstall ran";
   EXPECT_FALSE(sim::reg::GetValue(HKEY_LOCAL_MACHINE, kProductKey, "Version"))
       << "the uninstall writes no record";
   sim::settings().commandLine = "\"C:\\Program Files\\Setup\\printer-setup.exe\"/Install";
+  SeedInstallPath();  // the uninstall took it away
   WinMain(nullptr, nullptr, nullptr, 0);
   EXPECT_EQ(Recorded("Version"), "2.0.0.0424");
 }
@@ -128,12 +179,13 @@ TEST_F(Entry, On64BitWindowsTheX64DriverAndThe64BitInstallPath) {
   EXPECT_EQ(sim::CountCalls("Wow64DisableWow64FsRedirection"), 1);
 }
 
-TEST_F(Entry, On64BitWindowsARefusedRedirectionSwitchLeavesTheRoot) {
+TEST_F(Entry, On64BitWindowsARefusedRedirectionSwitchLeavesNoInstallDir) {
   sim::settings().wow64 = true;
   sim::FailAlways("Wow64DisableWow64FsRedirection", FALSE);
-  sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "InstallPath", "C:\\T\\", View::Native);
+  SeedInstallPath("C:\\T\\");
   RunAgent("/Install");
-  EXPECT_STREQ(InstallDir, "\\");
+  EXPECT_STREQ(InstallDir, "");
+  EXPECT_EQ(sim::CountCalls("XcvDataW"), 0);
 }
 
 TEST_F(Entry, FailedDriverDirectoryLeavesItEmpty) {
@@ -152,6 +204,7 @@ TEST_F(Entry, FailedDriverDirectoryLeavesItEmpty) {
 TEST_F(Entry, BeforeNt5TheInstallRunsWithTheFlagsItStartedWith) {
   for (const bool win9x : {false, true}) {
     SetUp();
+    SeedInstallPath();
     sim::settings().majorVersion = 4;
     sim::settings().minorVersion = win9x ? 10 : 0;
     sim::settings().win9xFamily = win9x;
@@ -165,17 +218,20 @@ TEST_F(Entry, BeforeNt5TheInstallRunsWithTheFlagsItStartedWith) {
   }
 }
 
+// Quoted, so that Windows never runs a "C:\Users\tester\AppData\Roaming\Tessix.exe" instead.
 TEST_F(Entry, RunOnceNamesTheCompletionProgramInTheApplicationDataFolder) {
+  SeedInstallPath();
   RunAgent("/Install");
   EXPECT_EQ(sim::reg::GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "TembrinInstallComplete"),
-            "C:\\Users\\tester\\AppData\\Roaming\\Tessix Software\\Tessix Tembrin\\"
-            "TembrinInstallComplete.exe");
+            "\"C:\\Users\\tester\\AppData\\Roaming\\Tessix Software\\Tessix Tembrin\\"
+            "TembrinInstallComplete.exe\"");
   EXPECT_EQ(sim::CountCalls("CoTaskMemFree"), 1) << "the shell's item list goes back";
 }
 
 TEST_F(Entry, RunOnceLongestFolderThatFitsAndTheFirstThatDoesNot) {
-  const size_t room = 259 - 58;  // the two appended parts take 58 characters
+  const size_t room = 259 - 60;  // the two appended parts and the quotes take 60 characters
   sim::settings().appDataFolder = "C:\\" + std::string(room - 3, 'f');
+  SeedInstallPath();
   RunAgent("/Install");
   const auto written =
       sim::reg::GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "TembrinInstallComplete");
@@ -184,6 +240,7 @@ TEST_F(Entry, RunOnceLongestFolderThatFitsAndTheFirstThatDoesNot) {
 
   SetUp();
   sim::settings().appDataFolder = "C:\\" + std::string(room - 2, 'f');
+  SeedInstallPath();
   RunAgent("/Install");
   EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kRunOnceKey));
   EXPECT_EQ(Recorded("Version"), "2.0.0.0424") << "the record is still written";
@@ -191,23 +248,26 @@ TEST_F(Entry, RunOnceLongestFolderThatFitsAndTheFirstThatDoesNot) {
 
 TEST_F(Entry, RunOnceIsSkippedWhenTheFolderCannotBeDetermined) {
   sim::settings().appDataFolder = "";
+  SeedInstallPath();
   RunAgent("/Install");
   EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kRunOnceKey));
   EXPECT_EQ(sim::CountCalls("SHGetPathFromIDListA"), 0);
 
   SetUp();
   sim::FailAlways("SHGetPathFromIDListA", FALSE);
+  SeedInstallPath();
   RunAgent("/Install");
   EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kRunOnceKey));
   EXPECT_EQ(Recorded("Language"), "1033");
 }
 
 TEST_F(Entry, InstallWritesRunOnceBeforeTheRecordInTableOrder) {
+  SeedInstallPath("C:\\");
   RunAgent("/Install");
   EXPECT_EQ(CallSequence({"RegSetValueExA"}),
-            "RegSetValueExA(key#258, TembrinInstallComplete, 1, C:\\Users\\tester\\AppData\\"
-            "Roaming\\Tessix Software\\Tessix Tembrin\\TembrinInstallComplete.exe, 90), "
-            "RegSetValueExA(key#259, InstallPath, 1, \\, 2), "
+            "RegSetValueExA(key#258, TembrinInstallComplete, 1, \"C:\\Users\\tester\\AppData\\"
+            "Roaming\\Tessix Software\\Tessix Tembrin\\TembrinInstallComplete.exe\", 92), "
+            "RegSetValueExA(key#259, InstallPath, 1, C:\\, 4), "
             "RegSetValueExA(key#260, Version, 1, 2.0.0.0424, 11), "
             "RegSetValueExA(key#261, IsForAllUser, 1, , 1), "
             "RegSetValueExA(key#262, Language, 1, 1033, 5)");

@@ -1,0 +1,52 @@
+#include "common/path_syntax.h"
+
+namespace {
+
+bool IsDriveLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+const char* NextCharacter(const char* p) {
+  return p + 1;
+}
+
+// The end of a UNC path's component at `p` (its backslash or terminator); NULL when the
+// component is empty.
+const char* ComponentEnd(const char* p) {
+  const char* start = p;
+  while (*p && *p != '\\')
+    p = NextCharacter(p);
+  return p == start ? nullptr : p;
+}
+
+bool IsUncPath(const char* path) {
+  if (path[0] != '\\' || path[1] != '\\')
+    return false;
+  const char* server = path + 2;
+  const char* serverEnd = ComponentEnd(server);
+  if (!serverEnd || *serverEnd != '\\')
+    return false;
+  const bool device = serverEnd == server + 1 && (*server == '.' || *server == '?');
+  return !device && ComponentEnd(serverEnd + 1) != nullptr;
+}
+
+}  // namespace
+
+bool IsFullPath(const char* path) {
+  if (IsDriveLetter(path[0]) && path[1] == ':' && path[2] == '\\')
+    return true;
+  return IsUncPath(path);
+}
+
+const char* LastBackslash(const char* path) {
+  const char* last = nullptr;
+  for (const char* p = path; *p; p = NextCharacter(p))
+    if (*p == '\\')
+      last = p;
+  return last;
+}
+
+bool EndsInBackslash(const char* path) {
+  const char* last = LastBackslash(path);
+  return last && last[1] == '\0';
+}
