@@ -43,29 +43,55 @@ constexpr const char* kUserTrees[] = {
     kArpCache,      kUninstallEntry, kProductTree, kBetaKey,
 };
 
-// A value saved for the machine wins; the user's copy is read only when the machine gave none.
-void ReadSavedValue(const char* name, PathBuffer& text) {
+// The class the product makes the ".pdf" document class and the user's choice.
+constexpr char kOwnDocumentClass[] = "TessixTembrin.Document";
+
+// A saved value counts when it is there under either root, even empty. The machine's wins; the
+// user's is read only when the machine's gives no text.
+bool ReadSavedValue(const char* name, PathBuffer& text) {
   memset(text, 0, sizeof text);
-  ReadRegString(HKEY_LOCAL_MACHINE, kProductKey, name, kEmpty, text);
+  bool saved = FindRegString(HKEY_LOCAL_MACHINE, kProductKey, name, text) != 0;
   if (text[0] == '\0')
-    ReadRegString(HKEY_CURRENT_USER, kProductKey, name, kEmpty, text);
+    saved = FindRegString(HKEY_CURRENT_USER, kProductKey, name, text) != 0 || saved;
+  return saved;
 }
 
-// Deletes a value of an existing key; a key that is missing is not created for it.
-void DeleteValueIfKeyExists(HKEY root, const char* path, const char* name) {
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Class names are case-insensitive.
+bool SameText(const char* a, const char* b) {
+  while (*a && Lower(*a) == Lower(*b)) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
+}
+
+// Deletes a value of an existing key (a missing key is not created for it); with `onlyIf`, only
+// while the value still holds that text.
+void DeleteValue(HKEY root, const char* path, const char* name, const char* onlyIf) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
     return;
-  RegDeleteValueA(key, name);
+  PathBuffer text;
+  if (!onlyIf || (ReadKeyString(key, name, text) && SameText(text, onlyIf)))
+    RegDeleteValueA(key, name);
   RegCloseKey(key);
 }
 
-// An empty saved text means there was nothing to restore: the value goes.
-void RestoreOrDelete(HKEY root, const char* path, const char* name, const char* saved) {
-  if (saved[0] != '\0')
-    WriteRegString(root, path, name, saved, REG_SZ);
+// An empty saved text means there was nothing to restore: the value goes. A value saved nowhere
+// (a second uninstall, or one whose first run got past the clean-up) was never taken over, or has
+// been given back already: it stays as the user or another program set it, unless it still names
+// our own document class, which the clean-up is about to remove.
+void Restore(HKEY root, const char* path, const char* name, bool saved, const char* text) {
+  if (!saved)
+    DeleteValue(root, path, name, kOwnDocumentClass);
+  else if (text[0] != '\0')
+    WriteRegString(root, path, name, text, REG_SZ);
   else
-    DeleteValueIfKeyExists(root, path, name);
+    DeleteValue(root, path, name, nullptr);
 }
 
 }  // namespace
@@ -75,13 +101,14 @@ void RestorePdfAssociation() {
   PathBuffer documentClass;
   PathBuffer mimeClsid;
   PathBuffer progId;
-  ReadSavedValue("strdocument", documentClass);
-  ReadSavedValue("strCLSID", mimeClsid);
-  ReadSavedValue("strProgid", progId);
-  RestoreOrDelete(HKEY_LOCAL_MACHINE, kPdfClassKey, kEmpty, documentClass);
+  const bool documentClassSaved = ReadSavedValue("strdocument", documentClass);
+  const bool mimeClsidSaved = ReadSavedValue("strCLSID", mimeClsid);
+  const bool progIdSaved = ReadSavedValue("strProgid", progId);
+  Restore(HKEY_LOCAL_MACHINE, kPdfClassKey, kEmpty, documentClassSaved, documentClass);
   // Unlike the other two, the CLSID is written even when the saved text is empty.
-  WriteRegString(HKEY_LOCAL_MACHINE, kPdfMimeKey, "CLSID", mimeClsid, REG_SZ);
-  RestoreOrDelete(HKEY_CURRENT_USER, kUserPdfKey, "Progid", progId);
+  if (mimeClsidSaved)
+    WriteRegString(HKEY_LOCAL_MACHINE, kPdfMimeKey, "CLSID", mimeClsid, REG_SZ);
+  Restore(HKEY_CURRENT_USER, kUserPdfKey, "Progid", progIdSaved, progId);
 }
 
 void RemoveProductRegistration() {

@@ -17,6 +17,15 @@ int WriteRegString(HKEY root, const char* subkey, const char* name, const char* 
 int ReadRegString(HKEY root, const char* subkey, const char* name, const char* fallback,
                   PathBuffer& out);
 
+// Reads a string value as ReadRegString does, but tells a value that is there, even empty, from
+// one that is not: 1 when a REG_SZ or REG_EXPAND_SZ that fits `out` was read; 0, with `out`
+// empty, when the value is missing, of another type or too long. A missing key is not created.
+int FindRegString(HKEY root, const char* subkey, const char* name, PathBuffer& out);
+
+// The string value `name` of an open key, read into `out`: 1 when it is a REG_SZ or REG_EXPAND_SZ
+// that fits with its terminator, 0 (and `out` undefined) otherwise.
+int ReadKeyString(HKEY key, const char* name, PathBuffer& out);
+
 // ReadRegString with the thread's WOW64 file-system redirection switched off. 0, with `out`
 // untouched, when the switch is unavailable or refused; otherwise ReadRegString's result.
 int ReadRegStringNoRedirect(HKEY root, const char* subkey, const char* name, const char* fallback,

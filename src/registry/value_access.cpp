@@ -32,7 +32,42 @@ bool QueryText(HKEY key, const char* name, DWORD size, PathBuffer& out) {
   return true;
 }
 
+// The key a reader opens, on 64-bit Windows in the 64-bit view; with `create`, a missing key is
+// created where that is allowed. NULL when there is none.
+HKEY OpenForReading(HKEY root, const char* subkey, bool create) {
+  const REGSAM access = Is64BitWindows ? KEY_QUERY_VALUE | KEY_WOW64_64KEY : KEY_QUERY_VALUE;
+  HKEY key = nullptr;
+  if (create)
+    RegCreateKeyExA(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key,
+                    nullptr);
+  else if (RegOpenKeyExA(root, subkey, 0, access, &key) != ERROR_SUCCESS)
+    key = nullptr;
+  return key;
+}
+
+int ReadString(HKEY root, const char* subkey, const char* name, PathBuffer& out, bool create) {
+  HKEY key = OpenForReading(root, subkey, create);
+  const int found = key && ReadKeyString(key, name, out);
+  if (!found)
+    out[0] = '\0';
+  if (key)
+    RegCloseKey(key);
+  return found;
+}
+
 }  // namespace
+
+int ReadKeyString(HKEY key, const char* name, PathBuffer& out) {
+  DWORD type = 0;
+  DWORD size = 0;
+  if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+    return 0;
+  return IsStringType(type) && QueryText(key, name, size, out) ? 1 : 0;
+}
+
+int FindRegString(HKEY root, const char* subkey, const char* name, PathBuffer& out) {
+  return ReadString(root, subkey, name, out, false);
+}
 
 int WriteRegString(HKEY root, const char* subkey, const char* name, const char* data, DWORD type) {
   // Only strings are written: the size below counts text bytes and a terminator.
@@ -51,21 +86,8 @@ int WriteRegString(HKEY root, const char* subkey, const char* name, const char* 
 
 int ReadRegString(HKEY root, const char* subkey, const char* name, const char* fallback,
                   PathBuffer& out) {
-  const REGSAM access = Is64BitWindows ? KEY_QUERY_VALUE | KEY_WOW64_64KEY : KEY_QUERY_VALUE;
-  HKEY key = nullptr;
-  RegCreateKeyExA(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key,
-                  nullptr);
-  if (!key) {
+  if (!ReadString(root, subkey, name, out, true) || out[0] == '\0')
     CopyPath(out, fallback);
-    return 1;
-  }
-  DWORD type = 0;
-  DWORD size = 0;
-  const bool found = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
-  const bool usable = found && IsStringType(type) && QueryText(key, name, size, out) && out[0];
-  if (!usable)
-    CopyPath(out, fallback);
-  RegCloseKey(key);
   return 1;
 }
 

@@ -43,7 +43,7 @@ struct SavedValueRow {
   const char* what;
   DWORD type;
   Bytes data;
-  std::optional<std::string> restored;  // nullopt: nothing usable was saved
+  std::optional<std::string> restored;  // nullopt: nothing usable was saved; "": an empty text
 };
 
 const std::string k258(258, 's');
@@ -67,9 +67,9 @@ const std::vector<SavedValueRow>& SavedValues() {
       {"REG_EXPAND_SZ without its terminator", REG_EXPAND_SZ, BytesOf("%TEMP%"), "%TEMP%"},
       {"REG_SZ with an embedded NUL: the text ends there", REG_SZ, BytesOf("Viewer\0Doc\0"s),
        "Viewer"},
-      {"REG_SZ starting with a NUL: empty", REG_SZ, BytesOf("\0Viewer.Doc\0"s), std::nullopt},
-      {"REG_SZ of no bytes at all", REG_SZ, Bytes{}, std::nullopt},
-      {"REG_SZ of one NUL: empty", REG_SZ, Bytes{0}, std::nullopt},
+      {"REG_SZ starting with a NUL: empty", REG_SZ, BytesOf("\0Viewer.Doc\0"s), ""},
+      {"REG_SZ of no bytes at all: empty", REG_SZ, Bytes{}, ""},
+      {"REG_SZ of one NUL: empty", REG_SZ, Bytes{0}, ""},
       {"REG_SZ of ANSI bytes above 127", REG_SZ, BytesOf("\xC4\xD6\xDC.Doc\0"s),
        "\xC4\xD6\xDC.Doc"},
       {"REG_SZ of 259 bytes with its terminator", REG_SZ, BytesOf(k258 + '\0'), k258},
@@ -112,10 +112,10 @@ class HostileSavedValues : public SimTest {
  protected:
   // The association as the application left it when it took ".pdf" over.
   static void SeedAssociation() {
-    sim::reg::SetString(HKEY_LOCAL_MACHINE, kPdfClass, "", "Tembrin.Document");
+    sim::reg::SetString(HKEY_LOCAL_MACHINE, kPdfClass, "", "TessixTembrin.Document");
     sim::reg::SetString(HKEY_LOCAL_MACHINE, kPdfClass, "Content Type", "application/pdf");
     sim::reg::SetString(HKEY_LOCAL_MACHINE, kPdfMime, "CLSID", "{TEMBRIN}");
-    sim::reg::SetString(HKEY_CURRENT_USER, kUserPdf, "Progid", "Tembrin.Document");
+    sim::reg::SetString(HKEY_CURRENT_USER, kUserPdf, "Progid", "TessixTembrin.Document");
   }
   static void Save(const SavedValueRow& row, Placement placement) {
     const HKEY root = placement == Placement::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
@@ -151,12 +151,16 @@ TEST_F(HostileSavedValues, EveryTypeAndShapeRestoresTheTextOrCountsAsNothingSave
       RestorePdfAssociation();
 
       std::optional<std::string> text = row.restored;
-      if (!text && placement == Placement::MachineOverUserCopy)
+      if ((!text || text->empty()) && placement == Placement::MachineOverUserCopy)
         text = kUserCopy;
-      ExpectText(HKEY_LOCAL_MACHINE, kPdfClass, "", text, context);
-      // Unlike the other two, the CLSID is written empty when nothing was saved.
-      ExpectText(HKEY_LOCAL_MACHINE, kPdfMime, "CLSID", text.value_or(""), context);
-      ExpectText(HKEY_CURRENT_USER, kUserPdf, "Progid", text, context);
+      // The class and the ProgID go when an empty text was saved, and when nothing was saved,
+      // for they name our own class. The CLSID is written empty when an empty text was saved,
+      // and stays when nothing was.
+      const std::optional<std::string> textOrGone =
+          text && !text->empty() ? text : std::optional<std::string>();
+      ExpectText(HKEY_LOCAL_MACHINE, kPdfClass, "", textOrGone, context);
+      ExpectText(HKEY_LOCAL_MACHINE, kPdfMime, "CLSID", text.value_or("{TEMBRIN}"), context);
+      ExpectText(HKEY_CURRENT_USER, kUserPdf, "Progid", textOrGone, context);
       EXPECT_EQ(sim::reg::GetString(HKEY_LOCAL_MACHINE, kPdfClass, "Content Type"),
                 "application/pdf")
           << context << ": the rest of the key stays";

@@ -40,16 +40,36 @@ class PdfAssociation : public SimTest {
   }
 };
 
-TEST_F(PdfAssociation, NothingSavedRemovesClassAndProgIdButWritesAnEmptyClsid) {
+// An empty saved text is a saved one: the class and the ProgID go, the CLSID is written empty.
+TEST_F(PdfAssociation, EmptySavedTextsRemoveClassAndProgIdButWriteAnEmptyClsid) {
+  for (const char* name : {"strdocument", "strCLSID", "strProgid"})
+    Save(HKEY_LOCAL_MACHINE, name, "");
   RestorePdfAssociation();
   EXPECT_EQ(DocumentClass(), std::nullopt);
   EXPECT_EQ(sim::reg::ValueNames(HKEY_LOCAL_MACHINE, kPdfClass), Names{"Content Type"});
   EXPECT_EQ(MimeClsid(), "");
   EXPECT_EQ(ProgId(), std::nullopt);
   EXPECT_EQ(sim::reg::Subkeys(HKEY_CURRENT_USER, kUserPdf), Names{"OpenWithList"});
-  // The reads leave the product key behind, empty, under both roots.
-  EXPECT_TRUE(sim::reg::KeyExists(HKEY_CURRENT_USER, kProductKey));
-  EXPECT_TRUE(sim::reg::ValueNames(HKEY_LOCAL_MACHINE, kProductKey).empty());
+}
+
+// Nothing saved (a second uninstall, or one whose first run got past the clean-up): the
+// association stays as the user or another program set it, but for values that still name our
+// own document class, which the clean-up removes. Looking for the saved values creates nothing.
+TEST_F(PdfAssociation, NothingSavedLeavesTheAssociationButForOurOwnClass) {
+  const std::string user = sim::reg::Dump(HKEY_CURRENT_USER);
+  const std::string machine = sim::reg::Dump(HKEY_LOCAL_MACHINE);
+  RestorePdfAssociation();
+  EXPECT_EQ(sim::reg::Dump(HKEY_CURRENT_USER), user);
+  EXPECT_EQ(sim::reg::Dump(HKEY_LOCAL_MACHINE), machine);
+
+  SetUp();
+  sim::reg::SetString(HKEY_LOCAL_MACHINE, kPdfClass, "", "TessixTembrin.Document");
+  sim::reg::SetString(HKEY_CURRENT_USER, kUserPdf, "Progid", "tessixtembrin.DOCUMENT");
+  RestorePdfAssociation();
+  EXPECT_EQ(DocumentClass(), std::nullopt);
+  EXPECT_EQ(ProgId(), std::nullopt);
+  EXPECT_EQ(MimeClsid(), "{TEMBRIN}");
+  EXPECT_EQ(sim::reg::ValueNames(HKEY_LOCAL_MACHINE, kPdfClass), Names{"Content Type"});
 }
 
 TEST_F(PdfAssociation, MachineValuesWinAndTheUserKeyIsNotEvenRead) {
@@ -63,7 +83,7 @@ TEST_F(PdfAssociation, MachineValuesWinAndTheUserKeyIsNotEvenRead) {
   EXPECT_EQ(DocumentClass(), "PdfViewer.Document");
   EXPECT_EQ(MimeClsid(), "{MACHINE-CLSID}");
   EXPECT_EQ(ProgId(), "PdfViewer.Document.7");
-  EXPECT_EQ(CallSequence({"RegCreateKeyExA"}).find("HKCU, Software\\Tessix"), std::string::npos);
+  EXPECT_EQ(CallSequence({"RegOpenKeyExA"}).find("HKCU, Software\\Tessix"), std::string::npos);
 }
 
 TEST_F(PdfAssociation, UserValuesFillInWhereTheMachineHasNoneOrAnEmptyOne) {
@@ -78,7 +98,7 @@ TEST_F(PdfAssociation, UserValuesFillInWhereTheMachineHasNoneOrAnEmptyOne) {
   EXPECT_EQ(ProgId(), "User.ProgId");
   // Two fallbacks to the user's key, for the CLSID and the ProgID.
   int userReads = 0;
-  for (const sim::Call& call : sim::CallsTo("RegCreateKeyExA"))
+  for (const sim::Call& call : sim::CallsTo("RegOpenKeyExA"))
     userReads += call.args[0] == "HKCU" && call.args[1] == kProductKey;
   EXPECT_EQ(userReads, 2);
 }
@@ -86,6 +106,7 @@ TEST_F(PdfAssociation, UserValuesFillInWhereTheMachineHasNoneOrAnEmptyOne) {
 TEST_F(PdfAssociation, AllThreeAreReadBeforeAnythingIsRestored) {
   Save(HKEY_LOCAL_MACHINE, "strdocument", "Doc");
   Save(HKEY_LOCAL_MACHINE, "strCLSID", "{C}");
+  Save(HKEY_CURRENT_USER, "strProgid", "");
   RestorePdfAssociation();
   std::vector<std::string> order;
   for (const sim::Call& call : sim::Calls())
@@ -99,6 +120,8 @@ TEST_F(PdfAssociation, AllThreeAreReadBeforeAnythingIsRestored) {
 
 TEST_F(PdfAssociation, MissingKeysAreCreatedOnlyToWriteAText) {
   SimTest::SetUp();  // an empty machine
+  for (const char* name : {"strdocument", "strCLSID", "strProgid"})
+    Save(HKEY_LOCAL_MACHINE, name, "");
   RestorePdfAssociation();
   EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kPdfClass)) << "nothing to delete there";
   EXPECT_FALSE(sim::reg::KeyExists(HKEY_CURRENT_USER, kUserPdf));
@@ -128,6 +151,8 @@ TEST_F(PdfAssociation, On64BitWindowsTheRestoredAssociationIsTheSharedOne) {
 }
 
 TEST_F(PdfAssociation, KeysThatCannotBeOpenedForDeletingAreLeftAlone) {
+  for (const char* name : {"strdocument", "strCLSID", "strProgid"})
+    Save(HKEY_LOCAL_MACHINE, name, "");
   sim::reg::SetReadOnly(HKEY_LOCAL_MACHINE, kPdfClass);
   sim::reg::SetNotOpenable(HKEY_CURRENT_USER, kUserPdf);
   RestorePdfAssociation();
