@@ -37,7 +37,7 @@ bool CopyDriverFile(const DriverFile& file) {
     return false;
   if (!FormatPath(destination, "%s\\%s", DriverDir, file.name))
     return false;
-  return CopyFileA(source, destination, FALSE) != 0;
+  return CopyOver(source, destination);
 }
 
 // The file fields name the copies just placed in DriverDir, where the spooler looks for a new
@@ -58,20 +58,28 @@ bool RegisterDriver() {
   return AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&record)) != 0;
 }
 
-// The copies keep the read-only bit of their sources, which would stop the next install from
-// overwriting them. Every other attribute stays as it is.
+// The copies keep the read-only bit of their sources.
 void ClearReadOnly(const char* name) {
   PathBuffer path;
-  if (!FormatPath(path, "%s\\%s", DriverDir, name))
-    return;
-  const DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
-    return;
-  const DWORD readOnly = FILE_ATTRIBUTE_READONLY;
-  SetFileAttributesA(path, (attributes & ~readOnly) | FILE_ATTRIBUTE_NORMAL);
+  if (FormatPath(path, "%s\\%s", DriverDir, name))
+    ClearAttributes(path, FILE_ATTRIBUTE_READONLY);
 }
 
 }  // namespace
+
+void ClearAttributes(const char* path, DWORD attributes) {
+  const DWORD old = GetFileAttributesA(path);
+  if (old == INVALID_FILE_ATTRIBUTES || (old & FILE_ATTRIBUTE_DIRECTORY) || !(old & attributes))
+    return;
+  SetFileAttributesA(path, (old & ~attributes) | FILE_ATTRIBUTE_NORMAL);
+}
+
+// CopyFileA refuses to replace a read-only or a hidden file (ERROR_ACCESS_DENIED), and the copy
+// of a driver file that came from read-only media, or from an MSI, is read-only.
+bool CopyOver(const char* source, const char* destination) {
+  ClearAttributes(destination, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  return CopyFileA(source, destination, FALSE) != 0;
+}
 
 int DeployPrinterDriver() {
   for (const DriverFile& file : kDriverFiles)

@@ -60,6 +60,8 @@ void RetireFile(const char* format, const char* fileName, const char* temporaryN
       !FormatPath(temporary, format, DriverDir, temporaryName))
     return;
   MoveFileA(file, temporary);
+  // A read-only file is not deleted: it would wait for the restart, and keep its name taken.
+  ClearAttributes(temporary, FILE_ATTRIBUTE_READONLY);
   if (!DeleteFileA(temporary))
     MoveFileExA(temporary, nullptr, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
 }
@@ -80,7 +82,7 @@ int DeployProxyProcess() {
   const char* sourceName = Is64BitWindows ? kProxyProcess64 : kProxyProcess;
   const bool formed = FormatPath(source, "%splugins\\creator\\%s", InstallDir, sourceName) &&
                       FormatPath(destination, "%s\\3\\%s", DriverDir, kProxyProcess);
-  if (formed && CopyFileA(source, destination, FALSE))
+  if (formed && CopyOver(source, destination))
     return 1;
   DeleteDriverLibrary();
   return 0;

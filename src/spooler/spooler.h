@@ -3,6 +3,8 @@
 // for success, 0 for failure.
 #pragma once
 
+#include <windows.h>
+
 // Registers the port "TESSIX_TEMBRIN:" with the Local Port monitor. 1 also when the port exists.
 int AddPrinterPort();
 // Removes the port again. Always 1: a port that cannot be removed must not stop the uninstall.
@@ -32,3 +34,9 @@ void RetireDriverFiles();
 int DeployProxyProcess();
 // Retires the proxy executable. Always 1.
 int RemoveProxyProcess();
+
+// Shared by the file steps. Clears the given attribute bits of a file (not of a directory), every
+// other bit staying as it is; a missing file is left alone.
+void ClearAttributes(const char* path, DWORD attributes);
+// CopyFileA over an existing destination, which first loses its read-only and hidden bits.
+bool CopyOver(const char* source, const char* destination);

@@ -75,10 +75,24 @@ TEST_F(DriverPackage, AMissingSourceStopsTheCopiesAndTheRegistration) {
   EXPECT_EQ(sim::CountCalls("AddPrinterDriverA"), 0);
 }
 
-TEST_F(DriverPackage, AnExistingFileInTheDriverDirectoryIsOverwritten) {
-  sim::files::AddFile(In(kX86Dir, "qelvpr_drv.dll"), "an older driver");
-  EXPECT_EQ(DeployPrinterDriver(), 1);
-  EXPECT_EQ(Contents(In(kX86Dir, "qelvpr_drv.dll")), "qelvpr_drv.dll");
+// CopyFileA refuses a read-only or hidden destination: an earlier copy first loses those two
+// bits, and keeps the others until the copy replaces it.
+TEST_F(DriverPackage, AnExistingFileInTheDriverDirectoryIsOverwrittenReadOnlyOrHidden) {
+  const std::pair<DWORD, const char*> cases[] = {
+      {FILE_ATTRIBUTE_ARCHIVE, nullptr},
+      {FILE_ATTRIBUTE_READONLY, "0x80"},
+      {FILE_ATTRIBUTE_HIDDEN, "0x80"},
+      {FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, "0x84"}};
+  for (const auto& [attributes, cleared] : cases) {
+    SetUp();
+    sim::files::AddFile(In(kX86Dir, "qelvpr_drv.dll"), "an older driver", attributes);
+    EXPECT_EQ(DeployPrinterDriver(), 1) << attributes;
+    EXPECT_EQ(Contents(In(kX86Dir, "qelvpr_drv.dll")), "qelvpr_drv.dll") << attributes;
+    EXPECT_EQ(
+        CallSequence({"SetFileAttributesA"}),
+        cleared ? "SetFileAttributesA(" + In(kX86Dir, "qelvpr_drv.dll") + ", " + cleared + ")" : "")
+        << attributes;
+  }
 }
 
 TEST_F(DriverPackage, OnlyTheTwoLibrariesLoseTheirReadOnlyBitAndNothingElse) {
@@ -97,9 +111,10 @@ TEST_F(DriverPackage, OnlyTheTwoLibrariesLoseTheirReadOnlyBitAndNothingElse) {
                 "SetFileAttributesA(" + kX86Dir + "\\qelvpr_ui.dll, 0xa2)");
 }
 
-TEST_F(DriverPackage, AWritableLibraryIsNotTouched) {
+TEST_F(DriverPackage, AWritableFileIsNotTouched) {
+  SeedProductFiles(InstallDir);
   EXPECT_EQ(DeployPrinterDriver(), 1);
-  EXPECT_EQ(sim::CountCalls("GetFileAttributesA"), 2);
+  EXPECT_EQ(DeployPrinterDriver(), 1) << "over the first copies";
   EXPECT_EQ(sim::CountCalls("SetFileAttributesA"), 0);
 }
 

@@ -24,11 +24,11 @@ class FileRetirement : public SimTest {
     CopyPath(DriverDir, kDir);
     SeedProductFiles(InstallDir);
   }
-  static void SeedInstalledDriver() {
+  static void SeedInstalledDriver(DWORD attributes = FILE_ATTRIBUTE_ARCHIVE) {
     for (const std::string& name : kDriverFiles)
-      AddFile(std::string(kDir) + "\\" + name, name);
+      AddFile(std::string(kDir) + "\\" + name, name, attributes);
     for (const std::string& name : kInstalledFiles)
-      AddFile(std::string(kVersionDir) + "\\" + name, name);
+      AddFile(std::string(kVersionDir) + "\\" + name, name, attributes);
   }
   // The file names that MoveFileA was asked to move, in order.
   static std::vector<std::string> Moved() {
@@ -40,8 +40,10 @@ class FileRetirement : public SimTest {
   }
 };
 
+// Read-only files too, as driver files from read-only media arrive: they go now, not at the next
+// restart, and their temporary names are free for the next run.
 TEST_F(FileRetirement, On32BitWindowsOnlyTheVersionDirectoryIsRetired) {
-  SeedInstalledDriver();
+  SeedInstalledDriver(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
   RetireDriverFiles();
   EXPECT_EQ(Moved(),
             (std::vector<std::string>{
@@ -111,7 +113,8 @@ TEST_F(FileRetirement, WithAnEmptyDriverDirectoryThePathsLieAtTheRootOfTheCurren
 }
 
 TEST_F(FileRetirement, TheProxyIsCopiedIntoTheVersionDirectoryOverAnOlderOne) {
-  AddFile(std::string(kVersionDir) + "\\QXN_ProxyProcess.exe", "older");
+  AddFile(std::string(kVersionDir) + "\\QXN_ProxyProcess.exe", "older",
+          FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
   EXPECT_EQ(DeployProxyProcess(), 1);
   EXPECT_EQ(Contents(std::string(kVersionDir) + "\\QXN_ProxyProcess.exe"), "QXN_ProxyProcess.exe");
   EXPECT_EQ(sim::CallsTo("CopyFileA")[0].args[2], "0");
