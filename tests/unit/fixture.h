@@ -31,6 +31,20 @@ class SimTest : public ::testing::Test {
     sim::settings().commandLine = "\"C:\\Setup\\printer-setup.exe\" " + tail;
     WinMain(nullptr, nullptr, nullptr, 0);
   }
+
+  // The same run, ended by Windows at its `call`th platform call as a killed process ends; false
+  // when the run ended by itself before.
+  static bool RunAgentKilledAt(const std::string& tail, int call) {
+    sim::KillProcessAt(call);
+    try {
+      RunAgent(tail);
+    } catch (const sim::ProcessKilled&) {
+      sim::EndProcess();
+      return true;
+    }
+    sim::KillProcessAt(0);
+    return false;
+  }
 };
 
 // The names of the calls made, in order, as one comma-separated line, for compact assertions.
