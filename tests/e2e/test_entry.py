@@ -38,9 +38,11 @@ class EntryWin32(unittest.TestCase):
         # Read from the saved registry: the next Wine session would run and delete the entry.
         command = self.prefix.saved_value(self.stored_runonce_key, "TembrinInstallComplete")
         self.assertIsNotNone(command)
-        self.assertTrue(command.endswith(APPDATA_COMPLETION), command)
+        # Quoted: Windows would split the path at its first blank.
+        self.assertTrue(command.startswith('"') and command.endswith(APPDATA_COMPLETION + '"'),
+                        command)
         # The folder part is the user's application-data folder, a real directory of the prefix.
-        folder = command[: -len(APPDATA_COMPLETION)]
+        folder = command[1: -len(APPDATA_COMPLETION) - 1]
         self.assertRegex(folder, r"^C:\\users\\.+\\(AppData\\Roaming|Application Data)$")
         self.assertTrue(self.prefix.exists(folder), folder)
 

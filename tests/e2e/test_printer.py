@@ -5,6 +5,7 @@ Wine 8 on a win64 prefix cannot add a printer from a 32-bit process for a driver
 for "Windows x64" (AddPrinterA fails with 87, where Windows's spooler takes its own x64 driver),
 so there the first /Install stops at the printer, and a 64-bit helper creates it."""
 
+import os
 import unittest
 
 import product
@@ -109,6 +110,24 @@ class PrinterWin32(PrinterCase):
         # On 32-bit Windows the copies in the driver directory itself are left alone.
         for name in DRIVER_FILES:
             self.assertTrue(self.prefix.exists(self.driver_dir + "\\" + name), name)
+
+    def test_read_only_plugin_files_install_three_times_then_uninstall(self):
+        # Driver files often arrive read-only, from read-only media or with an MSI's read-only
+        # attribute, and their copies keep the bit. Each install retires the copies of the one
+        # before and copies over those in the driver directory itself: the printer must keep all
+        # its files. (Wine run by root would overwrite and delete read-only files regardless.)
+        self.assertNotEqual(os.getuid(), 0, "Windows' access checks need an ordinary user")
+        creator = self.prefix.unix_path(product.INSTALL_DIR + r"\plugins\creator")
+        for path in creator.iterdir():
+            path.chmod(0o444)
+        for run in range(3):
+            with self.subTest(install=run + 1):
+                self.run_agent("/Install")
+                self.assert_installed()
+                self.assert_driver_files_placed()
+                self.assertEqual(self.temporaries(), [])
+        self.run_agent("/Uninstall")
+        self.assert_uninstalled()
 
 
 class PrinterWin64(PrinterCase):

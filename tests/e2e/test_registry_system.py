@@ -191,13 +191,18 @@ class RegistryAndSystemWin32(AgentCase):
         self.assertEqual(self.prefix.reg_values(USER_PDF), {"Other": "stays"})
         self.assert_product_trees_removed()
 
-        # Nothing saved any more: the class goes, the CLSID is emptied, the ProgID goes.
+        # A second uninstall finds nothing saved, and no installation directory: what still names
+        # our own class goes, what the user chose since stays, the CLSID is left alone, and the
+        # add-in is not looked for.
         self.seed_association()
+        self.prefix.reg_import(reg_text({USER_PDF: {"Progid": "User.Choice"}}))
         self.run_agent("/Uninstall")
         self.assertEqual(self.prefix.reg_values(PDF_CLASS), {"Content Type": "application/pdf"})
-        self.assertEqual(self.prefix.reg_query(PDF_MIME, "CLSID"), "")
-        self.assertEqual(self.prefix.reg_type(PDF_MIME, "CLSID"), "REG_SZ")
-        self.assertEqual(self.prefix.reg_values(USER_PDF), {"Other": "stays"})
+        self.assertEqual(self.prefix.reg_query(PDF_MIME, "CLSID"),
+                         "{C2A97E41-0B6D-4F38-8E15-6D4C2B9A7F03}")
+        self.assertEqual(self.prefix.reg_values(USER_PDF), {"Progid": "User.Choice",
+                                                            "Other": "stays"})
+        self.assertEqual(self.addin_calls(), "DllUnregisterServer:ole;")
         self.assertFalse(self.prefix.reg_key_exists(PRODUCT_KEY))
         self.assertFalse(self.prefix.reg_key_exists("HKCU" + PRODUCT_KEY[4:]))
 

@@ -47,8 +47,9 @@ import tempfile
 from pathlib import Path
 
 REPO_ROOT = Path(__file__).resolve().parents[2]
+# One set per user: a prefix must belong to the user who runs Wine in it.
 TEMPLATES = Path(os.environ.get("PRINTER_SETUP_E2E_TEMPLATES",
-                                "/tmp/printer-setup-e2e-templates"))
+                                f"/tmp/printer-setup-e2e-templates-{os.getuid()}"))
 WINE = shutil.which("wine") or "wine"
 WINESERVER = shutil.which("wineserver") or "wineserver"
 MINGW_CC = "i686-w64-mingw32-gcc"
