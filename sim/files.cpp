@@ -179,9 +179,10 @@ std::vector<const Node*> Children(const std::string& path) {
 DWORD Resolve(const char* path, std::string& full) {
   if (!path || !*path)
     return ERROR_PATH_NOT_FOUND;
-  if (strlen(path) >= MAX_PATH)  // the ANSI calls convert into a MAX_PATH buffer
+  const std::string text = sim::detail::FromAnsi(path);
+  if (sim::detail::Utf16Length(text) >= MAX_PATH)  // the ANSI calls convert into MAX_PATH WCHARs
     return kFilenameExcedRange;
-  std::vector<std::string> parts = Absolute(path);
+  std::vector<std::string> parts = Absolute(text);
   Redirect(parts);
   full = Join(parts);
   return 0;
@@ -260,7 +261,7 @@ void FillFindData(WIN32_FIND_DATAA* data, const std::string& name, const Node& n
                                ? FILE_ATTRIBUTE_DIRECTORY | node.attributes
                                : (node.attributes ? node.attributes : FILE_ATTRIBUTE_NORMAL);
   data->nFileSizeLow = static_cast<DWORD>(node.contents.size());
-  strncpy(data->cFileName, name.c_str(), MAX_PATH - 1);
+  strncpy(data->cFileName, sim::detail::ToAnsi(name).c_str(), MAX_PATH - 1);
 }
 
 // The first entry of a directory that the pattern names; false when there is none.
@@ -483,7 +484,8 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
   }
-  const std::string last(pattern + std::string(pattern).find_last_of("\\/:") + 1);
+  const std::string text = FromAnsi(pattern);
+  const std::string last = text.substr(text.find_last_of("\\/:") + 1);
   if (last.empty() || IsRoot(full)) {  // "C:\dir\" and "C:\" name no entry
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -518,7 +520,7 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
   const Hit hit = Enter("GetWindowsDirectoryA", {Num(size)});
   if (hit.fired)
     return static_cast<UINT>(hit.result);
-  const std::string& directory = sim::settings().windowsDirectory;
+  const std::string directory = ToAnsi(sim::settings().windowsDirectory);
   const UINT length = static_cast<UINT>(directory.size());
   if (!buffer || size <= length)  // too small: the size needed, terminator included
     return length + 1;

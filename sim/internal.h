@@ -42,6 +42,17 @@ FARPROC AsFarProc(Function function) {
   return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
 }
 
+// The ANSI calls' conversions between the process's code page (settings().codePage) and the
+// Unicode the machine keeps, as UTF-8: FromAnsi of `length` bytes (embedded NULs included) or of
+// a NUL-terminated text ("" for NULL), and ToAnsi, where a character the code page lacks is "?".
+std::string FromAnsi(const char* text, size_t length);
+std::string FromAnsi(const char* text);
+std::string ToAnsi(const std::string& text);
+// The length of a text in UTF-16 code units, which is what Windows' path limits count.
+size_t Utf16Length(const std::string& text);
+// Whether the byte starts a character of two bytes in the process's code page.
+bool IsLeadByte(BYTE byte);
+
 // The ledger: resources by kind.
 void Acquire(const std::string& kind);
 void Release(const std::string& kind);

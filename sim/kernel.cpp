@@ -423,7 +423,7 @@ BOOL WINAPI SimSetDllDirectoryA(LPCSTR folder) {
   auto& current = kernelState().dllDirectory;
   const bool before = current && !current->empty();
   if (folder)
-    current = std::string(folder);
+    current = FromAnsi(folder);
   else
     current.reset();
   TrackWidening(before, folder && *folder, kDllDirectorySet);
@@ -484,7 +484,7 @@ void WINAPI SetLastError(DWORD error) {
 
 LPSTR WINAPI GetCommandLineA(void) {
   Enter("GetCommandLineA", {});
-  kernelState().commandLine = sim::settings().commandLine;
+  kernelState().commandLine = ToAnsi(sim::settings().commandLine);
   return kernelState().commandLine.data();
 }
 
@@ -495,7 +495,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  return LoadFrom(name, SearchPath(0, "", false));
+  return LoadFrom(FromAnsi(name), SearchPath(0, "", false));
 }
 
 // The LOAD_LIBRARY_SEARCH_* flags need SetDefaultDllDirectories' loader (KB2533623 on Vista and
@@ -511,16 +511,17 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
   const bool flagsKnown =
       !search || FindModule("kernel32.dll")->exports.count("SetDefaultDllDirectories");
   const bool needsAbsolute = (search & LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR) != 0;
-  if (!name || !*name || file || !flagsKnown || (search && altered) ||
-      (needsAbsolute && !IsAbsolute(name))) {
+  const std::string path = FromAnsi(name);
+  if (path.empty() || file || !flagsKnown || (search && altered) ||
+      (needsAbsolute && !IsAbsolute(path))) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
   // Windows leaves the altered search with a relative name undefined.
-  if (altered && !IsAbsolute(name))
+  if (altered && !IsAbsolute(path))
     Misuse("LoadLibraryExA with LOAD_WITH_ALTERED_SEARCH_PATH and a relative path");
-  const std::string folder = IsBareName(name) ? "" : FolderOf(FullPath(name));
-  return LoadFrom(name, SearchPath(search, folder, altered));
+  const std::string folder = IsBareName(path) ? "" : FolderOf(FullPath(path));
+  return LoadFrom(path, SearchPath(search, folder, altered));
 }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
@@ -528,7 +529,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
     return nullptr;
   if (!name)
     return kExeModule;
-  Module* module = Resolve(name, {});
+  Module* module = Resolve(FromAnsi(name), {});
   if (!module || !Mapped(*module)) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
@@ -540,7 +541,7 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
   const Hit hit = Enter("GetSystemDirectoryA", {Num(size)});
   if (hit.fired)
     return static_cast<UINT>(hit.result);
-  const std::string directory = SystemDirectory();
+  const std::string directory = ToAnsi(SystemDirectory());
   const UINT length = static_cast<UINT>(directory.size());
   if (!buffer || size <= length)  // too small: the size needed, terminator included
     return length + 1;
@@ -576,6 +577,11 @@ BOOL WINAPI FreeLibrary(HMODULE handle) {
   Unmap(module);
   Release("loaded library");
   return TRUE;
+}
+
+// A pure lookup of the code page's table: not logged, never failed.
+BOOL WINAPI IsDBCSLeadByte(BYTE byte) {
+  return IsLeadByte(byte) ? TRUE : FALSE;
 }
 
 HANDLE WINAPI GetProcessHeap(void) {

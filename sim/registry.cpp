@@ -183,12 +183,40 @@ Key* TestKey(HKEY root, const std::string& path, sim::reg::View view) {
   return Find(Hive(root == HKEY_LOCAL_MACHINE), TestPath(root, path, view));
 }
 
-Value* FindValue(Key& key, const char* name) {
-  const std::string wanted = name ? name : "";
+Value* FindValue(Key& key, const std::string& wanted) {
   for (Value& value : key.values)
     if (SameText(value.name, wanted))
       return &value;
   return nullptr;
+}
+
+// String data is kept as Unicode text and converted at each ANSI call, as Windows converts the
+// UTF-16 it keeps; other types are kept as the bytes they were given.
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+std::vector<BYTE> FromCaller(DWORD type, const BYTE* data, size_t size) {
+  if (!IsStringType(type))
+    return std::vector<BYTE>(data, data + size);
+  const std::string text = sim::detail::FromAnsi(reinterpret_cast<const char*>(data), size);
+  return std::vector<BYTE>(text.begin(), text.end());
+}
+
+std::vector<BYTE> ForCaller(const Value& value) {
+  if (!IsStringType(value.type))
+    return value.data;
+  const std::string text = sim::detail::ToAnsi(std::string(value.data.begin(), value.data.end()));
+  return std::vector<BYTE>(text.begin(), text.end());
+}
+
+void Store(Key& key, const std::string& name, DWORD type, std::vector<BYTE> data) {
+  if (Value* existing = FindValue(key, name)) {
+    existing->type = type;
+    existing->data = std::move(data);
+  } else {
+    key.values.push_back(Value{name, type, std::move(data)});
+  }
 }
 
 void DumpKey(const Key& key, const std::string& path, std::string& out) {
@@ -223,20 +251,15 @@ void CreateKey(HKEY root, const std::string& path, View view) {
 
 void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
               const std::vector<BYTE>& data, View view) {
-  Key* key = Create(Hive(root == HKEY_LOCAL_MACHINE), TestPath(root, path, view));
-  if (::Value* existing = FindValue(*key, name.c_str())) {
-    existing->type = type;
-    existing->data = data;
-  } else {
-    key->values.push_back(::Value{name, type, data});
-  }
+  Store(*Create(Hive(root == HKEY_LOCAL_MACHINE), TestPath(root, path, view)), name, type,
+        FromCaller(type, data.data(), data.size()));
 }
 
 void SetString(HKEY root, const std::string& path, const std::string& name, const std::string& text,
                View view) {
   std::vector<BYTE> data(text.begin(), text.end());
   data.push_back(0);
-  SetValue(root, path, name, REG_SZ, data, view);
+  Store(*Create(Hive(root == HKEY_LOCAL_MACHINE), TestPath(root, path, view)), name, REG_SZ, data);
 }
 
 void SetDword(HKEY root, const std::string& path, const std::string& name, DWORD data, View view) {
@@ -252,17 +275,16 @@ bool KeyExists(HKEY root, const std::string& path, View view) {
 std::optional<Value> GetValue(HKEY root, const std::string& path, const std::string& name,
                               View view) {
   Key* key = TestKey(root, path, view);
-  if (!key)
-    return std::nullopt;
-  const ::Value* value = FindValue(*key, name.c_str());
+  const ::Value* value = key ? FindValue(*key, name) : nullptr;
   if (!value)
     return std::nullopt;
-  return Value{value->type, value->data};
+  return Value{value->type, ForCaller(*value)};
 }
 
 std::optional<std::string> GetString(HKEY root, const std::string& path, const std::string& name,
                                      View view) {
-  const std::optional<Value> value = GetValue(root, path, name, view);
+  Key* key = TestKey(root, path, view);
+  const ::Value* value = key ? FindValue(*key, name) : nullptr;
   if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ))
     return std::nullopt;
   const auto end = std::find(value->data.begin(), value->data.end(), 0);
@@ -323,7 +345,7 @@ LSTATUS PathBelow(const char* function, HKEY parent, LPCSTR subKey, bool view64,
     return kBadPathname;
   machine = base->machine;
   path = base->path;
-  for (const std::string& part : Split(subKey ? subKey : ""))
+  for (const std::string& part : Split(FromAnsi(subKey)))
     path.push_back(part);
   if (base->path.empty())
     Redirect(machine, path, view64);
@@ -409,13 +431,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD reserved, DWORD ty
     return Denied();
   if (!data && size)
     return kNoAccess;
-  std::vector<BYTE> bytes(data, data + (data ? size : 0));
-  if (Value* existing = FindValue(*key, name)) {
-    existing->type = type;
-    existing->data = bytes;
-  } else {
-    key->values.push_back(Value{name ? name : "", type, bytes});
-  }
+  Store(*key, FromAnsi(name), type, FromCaller(type, data, data ? size : 0));
   return ERROR_SUCCESS;
 }
 
@@ -431,12 +447,13 @@ LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR name, LPDWORD reserved, LPDW
   const Handle* info;
   if (LSTATUS status = KeyOf("RegQueryValueExA", handle, KEY_QUERY_VALUE, key, info))
     return status;
-  const Value* value = FindValue(*key, name);
+  const Value* value = FindValue(*key, FromAnsi(name));
   if (!value)
     return ERROR_FILE_NOT_FOUND;
   if (type)
     *type = value->type;
-  const DWORD needed = static_cast<DWORD>(value->data.size());
+  const std::vector<BYTE> bytes = ForCaller(*value);
+  const DWORD needed = static_cast<DWORD>(bytes.size());
   if (!data) {
     if (size)
       *size = needed;
@@ -451,7 +468,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR name, LPDWORD reserved, LPDW
     return ERROR_MORE_DATA;
   }
   if (needed)
-    std::memcpy(data, value->data.data(), needed);
+    std::memcpy(data, bytes.data(), needed);
   *size = needed;
   return ERROR_SUCCESS;
 }
@@ -505,7 +522,7 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD lengt
     return ERROR_NO_MORE_ITEMS;
   auto it = key->subkeys.begin();
   std::advance(it, index);
-  const std::string& found = it->second->name;
+  const std::string found = ToAnsi(it->second->name);
   if (found.size() >= *length)
     return ERROR_MORE_DATA;
   std::memcpy(name, found.c_str(), found.size() + 1);
@@ -530,16 +547,18 @@ LSTATUS WINAPI RegEnumValueA(HKEY handle, DWORD index, LPSTR name, LPDWORD lengt
   if (index >= key->values.size())
     return ERROR_NO_MORE_ITEMS;
   const Value& value = key->values[index];
-  if (value.name.size() >= *length)
+  const std::string found = ToAnsi(value.name);
+  if (found.size() >= *length)
     return ERROR_MORE_DATA;
-  std::memcpy(name, value.name.c_str(), value.name.size() + 1);
-  *length = static_cast<DWORD>(value.name.size());
+  std::memcpy(name, found.c_str(), found.size() + 1);
+  *length = static_cast<DWORD>(found.size());
   if (type)
     *type = value.type;
   if (data || size) {
-    const DWORD needed = static_cast<DWORD>(value.data.size());
+    const std::vector<BYTE> bytes = ForCaller(value);
+    const DWORD needed = static_cast<DWORD>(bytes.size());
     if (data && size && *size >= needed && needed)
-      std::memcpy(data, value.data.data(), needed);
+      std::memcpy(data, bytes.data(), needed);
     if (size)
       *size = needed;
   }
@@ -556,7 +575,7 @@ LSTATUS WINAPI RegDeleteValueA(HKEY handle, LPCSTR name) {
     return status;
   if (WriteRefused(info->machine, key, KEY_SET_VALUE))
     return Denied();
-  const std::string wanted = name ? name : "";
+  const std::string wanted = FromAnsi(name);
   auto it = std::find_if(key->values.begin(), key->values.end(),
                          [&](const Value& value) { return SameText(value.name, wanted); });
   if (it == key->values.end())

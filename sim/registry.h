@@ -18,6 +18,9 @@ struct Value {
   std::vector<BYTE> data;
 };
 
+// Paths, names and the text of string values are Unicode text, in UTF-8. The bytes of SetValue
+// and GetValue are those of the ANSI calls: for a string type, in the process's code page
+// (settings().codePage), converted to and from the text the registry keeps.
 void CreateKey(HKEY root, const std::string& path, View view = View::Process);
 void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
               const std::vector<BYTE>& data, View view = View::Process);

@@ -55,7 +55,7 @@ BOOL WINAPI SHGetPathFromIDListA(PCIDLIST_ABSOLUTE list, LPSTR path) {
     Misuse("SHGetPathFromIDListA with an item list the shell did not hand out");
     return FALSE;
   }
-  const std::string& folder = sim::settings().appDataFolder;
+  const std::string folder = ToAnsi(sim::settings().appDataFolder);
   if (folder.size() >= MAX_PATH) {
     path[0] = '\0';
     return FALSE;

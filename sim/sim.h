@@ -24,6 +24,10 @@ struct Settings {
   bool acceptsExtendedVersion = true;  // GetVersionExA takes an OSVERSIONINFOEXA (not on NT 4 SP5-)
   bool administrator = true;           // else HKLM refuses every write access
   bool wow64 = false;                  // a 32-bit process on 64-bit Windows
+  // The process's ANSI code page: 1252, the double-byte 932, 936, 949 or 950, or 65001 (UTF-8).
+  // Every text the tests give and read (paths, names, string values) is Unicode, in UTF-8; the
+  // ANSI calls convert it as Windows does.
+  UINT codePage = 1252;
   std::string appDataFolder = "C:\\Users\\tester\\AppData\\Roaming";  // "" = cannot be determined
   std::string commandLine = "\"C:\\Setup\\printer-setup.exe\"";
   std::string windowsDirectory = "C:\\Windows";

@@ -14,8 +14,10 @@
 namespace {
 
 using sim::detail::Failed;
+using sim::detail::FromAnsi;
 using sim::detail::Lower;
 using sim::detail::SameText;
+using sim::detail::ToAnsi;
 
 constexpr DWORD kInvalidLevel = 124;            // ERROR_INVALID_LEVEL
 constexpr DWORD kUnknownPrintProcessor = 1798;  // ERROR_UNKNOWN_PRINTPROCESSOR
@@ -196,12 +198,13 @@ std::string MultiText(const char* list) {
 
 // The files a level-3 record names, all of which must be in the driver directory.
 std::vector<std::string> DriverFiles(const DRIVER_INFO_3A& record) {
-  std::vector<std::string> files = {record.pDriverPath, record.pDataFile, record.pConfigFile};
+  std::vector<std::string> files = {FromAnsi(record.pDriverPath), FromAnsi(record.pDataFile),
+                                    FromAnsi(record.pConfigFile)};
   if (record.pHelpFile && *record.pHelpFile)
-    files.push_back(record.pHelpFile);
+    files.push_back(FromAnsi(record.pHelpFile));
   for (const std::string& dependent : MultiString(record.pDependentFiles))
     if (!dependent.empty())
-      files.push_back(dependent);
+      files.push_back(FromAnsi(dependent.c_str()));
   return files;
 }
 
@@ -234,18 +237,20 @@ DWORD AddDriverRecord(const DRIVER_INFO_3A& record) {
   if (!record.pName || !*record.pName || !record.pDriverPath || !record.pDataFile ||
       !record.pConfigFile)
     return ERROR_INVALID_PARAMETER;
-  const std::string environment = record.pEnvironment ? record.pEnvironment : kOwnEnvironment;
+  const std::string environment =
+      record.pEnvironment ? FromAnsi(record.pEnvironment) : kOwnEnvironment;
   const std::string directory = sim::spooler::DriverDirectory(environment);
   if (directory.empty())
     return ERROR_INVALID_ENVIRONMENT;
   if (const DWORD error = InstallDriverFiles(record, directory))
     return error;
-  auto existing = FindDriver(record.pName, environment);
+  const std::string name = FromAnsi(record.pName);
+  auto existing = FindDriver(name, environment);
   if (existing != spoolerState().drivers.end())
     spoolerState().drivers.erase(existing);  // a driver added again is replaced
-  spoolerState().drivers.push_back(
-      sim::spooler::Driver{record.pName, environment, 3, FileName(record.pDriverPath),
-                           FileName(record.pDataFile), FileName(record.pConfigFile)});
+  const std::vector<std::string> files = DriverFiles(record);
+  spoolerState().drivers.push_back(sim::spooler::Driver{name, environment, 3, FileName(files[0]),
+                                                        FileName(files[1]), FileName(files[2])});
   return ERROR_SUCCESS;
 }
 
@@ -261,23 +266,25 @@ bool KnownDatatype(const char* datatype) {
 DWORD AddPrinterRecord(const PRINTER_INFO_2A& record) {
   if (!sim::settings().administrator)
     return ERROR_ACCESS_DENIED;
-  if (!record.pPrinterName || !*record.pPrinterName || strchr(record.pPrinterName, ',') ||
-      strchr(record.pPrinterName, '\\'))
+  const std::string name = FromAnsi(record.pPrinterName);
+  if (name.empty() || name.find_first_of(",\\") != std::string::npos)
     return ERROR_INVALID_PRINTER_NAME;
   if (!record.pPortName || !record.pDriverName || !record.pPrintProcessor)
     return ERROR_INVALID_PARAMETER;
-  if (FindPrinter(record.pPrinterName) != spoolerState().printers.end())
+  const std::string port = FromAnsi(record.pPortName);
+  const std::string driver = FromAnsi(record.pDriverName);
+  if (FindPrinter(name) != spoolerState().printers.end())
     return ERROR_PRINTER_ALREADY_EXISTS;
-  if (FindPort(record.pPortName) == spoolerState().ports.end())
+  if (FindPort(port) == spoolerState().ports.end())
     return ERROR_UNKNOWN_PORT;
-  if (FindDriver(record.pDriverName, NativeEnvironment()) == spoolerState().drivers.end())
+  if (FindDriver(driver, NativeEnvironment()) == spoolerState().drivers.end())
     return ERROR_UNKNOWN_PRINTER_DRIVER;
   if (!SameText(record.pPrintProcessor, "WinPrint"))
     return kUnknownPrintProcessor;
   if (!KnownDatatype(record.pDatatype))
     return kInvalidDatatype;
   PrinterEntry entry;
-  entry.info = {record.pPrinterName, record.pPortName, record.pDriverName};
+  entry.info = {name, port, driver};
   entry.processor = record.pPrintProcessor;
   entry.datatype = record.pDatatype ? record.pDatatype : "RAW";
   spoolerState().printers.push_back(entry);
@@ -292,13 +299,14 @@ DWORD RecordBytes(const PrinterEntry& entry) {
                                 &entry.processor, &entry.datatype};
   for (size_t i = 0; i < 5; ++i)
     if (!(entry.withoutNames && (i == 0 || i == 2)))
-      bytes += static_cast<DWORD>(texts[i]->size() + 1);
+      bytes += static_cast<DWORD>(ToAnsi(*texts[i]).size() + 1);
   return bytes + 4;  // comment, location, separator file and parameters: each ""
 }
 
 char* Pack(BYTE*& end, const std::string& text) {
-  end -= text.size() + 1;
-  memcpy(end, text.c_str(), text.size() + 1);
+  const std::string ansi = ToAnsi(text);
+  end -= ansi.size() + 1;
+  memcpy(end, ansi.c_str(), ansi.size() + 1);
   return reinterpret_cast<char*>(end);
 }
 
@@ -466,7 +474,7 @@ BOOL WINAPI GetPrinterDriverDirectoryA(LPSTR server, LPSTR environment, DWORD le
   if (level != 1)
     return Failed(kInvalidLevel);
   const std::string directory =
-      sim::spooler::DriverDirectory(environment ? environment : kOwnEnvironment);
+      ToAnsi(sim::spooler::DriverDirectory(environment ? FromAnsi(environment) : kOwnEnvironment));
   if (directory.empty())
     return Failed(ERROR_INVALID_ENVIRONMENT);
   const DWORD bytes = static_cast<DWORD>(directory.size() + 1);
@@ -493,11 +501,11 @@ BOOL WINAPI OpenPrinterA(LPSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSA defaul
     *handle = NewHandle(HandleKind::Server, "", asked ? asked : kServerAccessEnumerate);
     return TRUE;
   }
-  if (IsLocalPortMonitor(name)) {
+  if (IsLocalPortMonitor(FromAnsi(name))) {
     *handle = NewHandle(HandleKind::Monitor, "Local Port", asked);
     return TRUE;
   }
-  const auto printer = FindPrinter(name);
+  const auto printer = FindPrinter(FromAnsi(name));
   if (printer == spoolerState().printers.end())
     return Failed(ERROR_INVALID_PRINTER_NAME);
   *handle = NewHandle(HandleKind::Printer, printer->info.name, asked ? asked : kPrinterAccessUse);
@@ -628,14 +636,14 @@ BOOL WINAPI DeletePrinterDriverA(LPSTR server, LPSTR environment, LPSTR driver) 
   if (!driver)
     return Failed(ERROR_INVALID_PARAMETER);
   // NULL is the environment of the calling program, never that of the spooler.
-  const std::string chosen = environment ? environment : kOwnEnvironment;
+  const std::string chosen = environment ? FromAnsi(environment) : kOwnEnvironment;
   if (sim::spooler::DriverDirectory(chosen).empty())
     return Failed(ERROR_INVALID_ENVIRONMENT);
-  const auto found = FindDriver(driver, chosen);
+  const auto found = FindDriver(FromAnsi(driver), chosen);
   if (found == spoolerState().drivers.end())
     return Failed(ERROR_UNKNOWN_PRINTER_DRIVER);
   // Printers use the drivers of the spooler's own environment only.
-  if (SameText(chosen, NativeEnvironment()) && DriverInUse(driver))
+  if (SameText(chosen, NativeEnvironment()) && DriverInUse(FromAnsi(driver)))
     return Failed(ERROR_PRINTER_DRIVER_IN_USE);
   spoolerState().drivers.erase(found);
   return TRUE;
@@ -654,15 +662,15 @@ BOOL WINAPI EnumPrinterDriversA(LPSTR server, LPSTR environment, DWORD level, LP
   *returned = 0;
   if (level != 1)
     return Failed(kInvalidLevel);
-  const std::string chosen = environment ? environment : kOwnEnvironment;
+  const std::string chosen = environment ? FromAnsi(environment) : kOwnEnvironment;
   if (sim::spooler::DriverDirectory(chosen).empty())
     return Failed(ERROR_INVALID_ENVIRONMENT);
-  std::vector<const sim::spooler::Driver*> listed;
+  std::vector<std::string> listed;
   DWORD bytes = 0;
   for (const sim::spooler::Driver& driver : spoolerState().drivers)
     if (SameText(driver.environment, chosen)) {
-      listed.push_back(&driver);
-      bytes += static_cast<DWORD>(sizeof(DRIVER_INFO_1A) + driver.name.size() + 1);
+      listed.push_back(ToAnsi(driver.name));
+      bytes += static_cast<DWORD>(sizeof(DRIVER_INFO_1A) + listed.back().size() + 1);
     }
   *needed = bytes;
   if (bytes > size || (bytes && !block))
@@ -670,8 +678,8 @@ BOOL WINAPI EnumPrinterDriversA(LPSTR server, LPSTR environment, DWORD level, LP
   auto* records = reinterpret_cast<DRIVER_INFO_1A*>(block);
   BYTE* end = block + size;
   for (size_t i = 0; i < listed.size(); ++i) {
-    end -= listed[i]->name.size() + 1;
-    memcpy(end, listed[i]->name.c_str(), listed[i]->name.size() + 1);
+    end -= listed[i].size() + 1;
+    memcpy(end, listed[i].c_str(), listed[i].size() + 1);
     records[i].pName = reinterpret_cast<LPSTR>(end);
   }
   *returned = static_cast<DWORD>(listed.size());
@@ -689,7 +697,7 @@ BOOL WINAPI SimSetDefaultPrinterA(LPCSTR printer) {
       spoolerState().defaultPrinter = printers.front().info.name;
     return TRUE;
   }
-  const auto found = FindPrinter(printer);
+  const auto found = FindPrinter(FromAnsi(printer));
   if (found == printers.end())
     return Failed(ERROR_INVALID_PRINTER_NAME);
   spoolerState().defaultPrinter = found->info.name;
