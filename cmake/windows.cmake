@@ -1,5 +1,8 @@
 # printer-setup.exe: PE32, GUI subsystem, system DLL imports only, -Os and stripped.
 enable_language(RC)
+# windres reads the manifest through the .rc file, which CMake does not scan for it.
+set_source_files_properties(res/printer-setup.rc PROPERTIES
+  OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/res/printer-setup.manifest)
 
 add_executable(printer-setup WIN32 ${PRODUCT_SOURCES} src/startup/windows_startup.cpp
   src/startup/winspool_binding.cpp

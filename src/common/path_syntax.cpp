@@ -1,13 +1,19 @@
 #include "common/path_syntax.h"
 
+#include <windows.h>
+
 namespace {
 
 bool IsDriveLetter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+// Paths are walked by character, never byte by byte: in a double-byte code page (932, 936, 949,
+// 950) the second byte of a character can be 0x5C, which is no backslash ("ソ" is 0x83 0x5C in
+// 932). A lead byte before the terminator is a character of its own. In UTF-8 and the single-byte
+// code pages every byte of 0x5C is a backslash, and IsDBCSLeadByte is never true.
 const char* NextCharacter(const char* p) {
-  return p + 1;
+  return IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] ? p + 2 : p + 1;
 }
 
 // The end of a UNC path's component at `p` (its backslash or terminator); NULL when the

@@ -1,4 +1,5 @@
-// Reading paths: what kind of path a text is and where its separators are.
+// Reading paths: what kind of path a text is and where its separators are, character by
+// character in the ANSI code page of the process.
 #pragma once
 
 // "X:\..." (a drive letter, a colon and a backslash) or "\\server\share..." (a UNC path, with a
