@@ -37,7 +37,7 @@ class ExeProperties(unittest.TestCase):
         self.assertEqual(self.pe.symbol_count, 0, "no COFF symbol table")
         self.assertNotIn(b".debug", b"".join(n.encode() for n, *_ in self.pe.sections))
 
-    def test_manifest_runs_as_invoker_and_names_supported_systems(self):
+    def test_manifest_runs_as_invoker_names_supported_systems_and_asks_for_utf8(self):
         manifests = self.pe.resource_types().get(RT_MANIFEST, {})
         self.assertIn(1, manifests, "manifest resource 1, the one Windows reads at start-up")
         manifest = manifests[1].decode("utf-8")
@@ -45,6 +45,9 @@ class ExeProperties(unittest.TestCase):
         for windows_10 in ("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
                            "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"):
             self.assertIn(f'supportedOS Id="{windows_10}"', manifest)
+        # UTF-8 as the ANSI code page, on Windows 10 1903 and later.
+        self.assertRegex(manifest, r'<activeCodePage xmlns="http://schemas\.microsoft\.com/SMI/'
+                                   r'2019/WindowsSettings">UTF-8</activeCodePage>')
 
     def test_version_resource_carries_the_product_version(self):
         versions = self.pe.resource_types().get(RT_VERSION, {})

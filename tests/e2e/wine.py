@@ -80,7 +80,10 @@ def base_env(prefix, arch):
     env.pop("WAYLAND_DISPLAY", None)
     env.update(WINEPREFIX=str(prefix), WINEARCH=arch, WINEDEBUG="-all",
                # no Mono/Gecko install prompts during wineboot
-               WINEDLLOVERRIDES="mscoree,mshtml=")
+               WINEDLLOVERRIDES="mscoree,mshtml=",
+               # An English prefix (ANSI code page 1252) whose Unix file names are UTF-8, so
+               # that names in any script reach the prefix intact whatever the caller's locale.
+               LC_ALL="C.UTF-8")
     return env
 
 
@@ -363,8 +366,18 @@ class Prefix:
             if line.startswith("["):
                 in_key = line.lower().split("] ")[0] + "]" == header
             elif in_key and line.startswith(wanted) and line[len(wanted):].startswith('"'):
-                return line[len(wanted) + 1:-1].replace("\\\\", "\\").replace('\\"', '"')
+                return _REG_ESCAPE.sub(_unescape, line[len(wanted) + 1:-1])
         return None
+
+
+# The registry files escape a backslash, a quote and every character above 0x7E: "\x422" is
+# U+0422, with four digits where a hex digit follows.
+_REG_ESCAPE = re.compile(r'\\(x[0-9a-fA-F]{1,4}|.)')
+
+
+def _unescape(match):
+    escaped = match.group(1)
+    return chr(int(escaped[1:], 16)) if escaped[0] == "x" and len(escaped) > 1 else escaped
 
 
 @contextlib.contextmanager
