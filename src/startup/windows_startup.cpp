@@ -6,6 +6,6 @@
 
 extern "C" void WINAPI AgentStartup() {
   // Whatever happens, the exit code is 0.
-  ExitProcess(static_cast<UINT>(
-      WinMain(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(), SW_SHOWDEFAULT)));
+  ExitProcess(static_cast<UINT>(WinMain(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(),
+                                        SW_SHOWDEFAULT)));
 }
