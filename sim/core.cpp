@@ -1,5 +1,8 @@
 // Call log, fault injection and the ledger.
+#include "files.h"
 #include "internal.h"
+#include "registry.h"
+#include "spooler.h"
 
 #include <algorithm>
 #include <cctype>
@@ -114,6 +117,19 @@ void FailWhen(const std::string& function, const std::string& argument, int64_t 
 
 void FailAlways(const std::string& function, int64_t result, DWORD lastError) {
   FailNth(function, 0, result, lastError);
+}
+
+std::string Dump() {
+  std::string out;
+  for (const auto& [prefix, text] : {std::pair{"HKLM ", reg::Dump(HKEY_LOCAL_MACHINE)},
+                                     {"HKCU ", reg::Dump(HKEY_CURRENT_USER)},
+                                     {"", files::Dump()},
+                                     {"", spooler::Dump()}}) {
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+      out += prefix + text.substr(start, end - start + 1);
+  }
+  return out;
 }
 
 void KillProcessAt(int call) {

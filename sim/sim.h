@@ -80,6 +80,11 @@ struct ProcessKilled {};
 void KillProcessAt(int call);
 void EndProcess();
 
+// The whole machine as text, a line each key, value, file and spooler object: both hives in every
+// view, the files with their attributes and contents, the deletions due at the next restart,
+// ports, drivers, printers and the default printer. For asserting that two machines ended alike.
+std::string Dump();
+
 // The ledger: "" when nothing is left open, loaded, allocated or initialised and no resource
 // was misused (double close, unknown handle); otherwise a readable list.
 std::string Leaks();

@@ -4,14 +4,10 @@
 // leave it: registry, files and spooler alike.
 #include "common/names.h"
 #include "com.h"
-#include "files.h"
 #include "fixture.h"
 #include "product_files.h"
 #include "registry.h"
 #include "spooler.h"
-
-#include <set>
-#include <sstream>
 
 namespace {
 
@@ -24,50 +20,35 @@ constexpr char kPdfMimeKey[] = "Software\\Classes\\MIME\\Database\\Content Type\
 constexpr char kUserPdfKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.pdf";
 constexpr char kAddinKey[] = "Software\\Classes\\CLSID\\{0ADD1A11-7E2D-4B5C-9A31-5E6F70819203}";
+constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
 
-// The add-in registers itself as a COM server does: through the registry, from inside the
-// agent's process, so that a kill can stop it halfway as well.
+// The add-in registers itself as a COM server does, through the registry from inside the agent's
+// process, so that a kill can stop it halfway too.
 HRESULT RegisterAddin() {
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kAddinKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
-    return E_FAIL;
-  RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>("Word add-in"), 12);
-  RegCloseKey(key);
-  return S_OK;
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, kAddinKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                  nullptr);
+  return key && RegCloseKey(key) == ERROR_SUCCESS ? S_OK : E_FAIL;
 }
-
 HRESULT UnregisterAddin() {
-  const LSTATUS status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAddinKey);
-  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK : E_FAIL;
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAddinKey);
+  return S_OK;
 }
 
 struct Machine {
   bool wow64;
   DWORD fileAttributes;  // of the product's files as the installer places them
 };
-constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
-constexpr Machine kMachines[] = {{false, FILE_ATTRIBUTE_ARCHIVE},
-                                 {true, FILE_ATTRIBUTE_ARCHIVE},
-                                 {false, kReadOnly},
-                                 {true, kReadOnly}};
-
-std::string Describe(const Machine& machine) {
-  return std::string(machine.wow64 ? "64" : "32") + "-bit Windows" +
-         (machine.fileAttributes & FILE_ATTRIBUTE_READONLY ? ", read-only files" : "");
-}
 
 class Convergence : public SimTest {
  protected:
-  // A Windows on which the application was never installed, with another program's PDF
-  // association.
+  // A Windows with another program's PDF association, where the application was never installed.
   void NewMachine(const Machine& machine) {
     SetUp();
     machine_ = machine;
     sim::settings().wow64 = machine.wow64;
     sim::reg::SetString(HKEY_LOCAL_MACHINE, kPdfClassKey, "", "AcroExch.Document");
-    sim::reg::SetString(HKEY_LOCAL_MACHINE, kPdfMimeKey, "CLSID",
-                        "{B801CA65-A1FC-11D0-85AD-444553540000}");
+    sim::reg::SetString(HKEY_LOCAL_MACHINE, kPdfMimeKey, "CLSID", "{B801CA65-A1FC-11D0-85AD}");
     sim::reg::SetString(HKEY_CURRENT_USER, kUserPdfKey, "Progid", "AcroExch.Document.DC");
     sim::com::AddServer(std::string(kInstallDir) + "qlc_wordaddin.dll", RegisterAddin,
                         UnregisterAddin);
@@ -79,63 +60,19 @@ class Convergence : public SimTest {
   void RunInstaller() const {
     SeedProductFiles(kInstallDir, machine_.fileAttributes);
     sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "InstallPath", kInstallDir, View::Native);
-    if (!sim::reg::GetValue(HKEY_LOCAL_MACHINE, kProductKey, "strdocument", View::Native)) {
-      Save("strdocument", HKEY_LOCAL_MACHINE, kPdfClassKey, "");
-      Save("strCLSID", HKEY_LOCAL_MACHINE, kPdfMimeKey, "CLSID");
-      Save("strProgid", HKEY_CURRENT_USER, kUserPdfKey, "Progid");
+    const std::tuple<const char*, HKEY, const char*, const char*, const char*> association[] = {
+        {"strdocument", HKEY_LOCAL_MACHINE, kPdfClassKey, "", kOwnClass},
+        {"strCLSID", HKEY_LOCAL_MACHINE, kPdfMimeKey, "CLSID", "{C2A97E41-0B6D-4F38}"},
+        {"strProgid", HKEY_CURRENT_USER, kUserPdfKey, "Progid", kOwnClass}};
+    const bool saved =
+        sim::reg::GetValue(HKEY_LOCAL_MACHINE, kProductKey, "strdocument", View::Native)
+            .has_value();
+    for (const auto& [savedName, root, key, name, ours] : association) {
+      if (!saved)
+        sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, savedName,
+                            sim::reg::GetString(root, key, name).value_or(""), View::Native);
+      sim::reg::SetString(root, key, name, ours);
     }
-    sim::reg::SetString(HKEY_LOCAL_MACHINE, kPdfClassKey, "", kOwnClass);
-    sim::reg::SetString(HKEY_LOCAL_MACHINE, kPdfMimeKey, "CLSID",
-                        "{C2A97E41-0B6D-4F38-8E15-6D4C2B9A7F03}");
-    sim::reg::SetString(HKEY_CURRENT_USER, kUserPdfKey, "Progid", kOwnClass);
-    sim::reg::SetString(HKEY_LOCAL_MACHINE, std::string("Software\\Classes\\") + kOwnClass, "",
-                        "Tessix Tembrin Document");
-  }
-
-  static void Save(const char* saved, HKEY root, const char* key, const char* name) {
-    sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, saved,
-                        sim::reg::GetString(root, key, name).value_or(""), View::Native);
-  }
-
-  // The registry, the files and the spooler, a line each key, value, file and spooler object.
-  static std::string MachineState() {
-    auto prefixed = [](const char* prefix, const std::string& text) {
-      std::string out;
-      std::istringstream stream(text);
-      for (std::string line; std::getline(stream, line);)
-        out += prefix + line + "\n";
-      return out;
-    };
-    return prefixed("HKLM ", sim::reg::Dump(HKEY_LOCAL_MACHINE)) +
-           prefixed("HKCU ", sim::reg::Dump(HKEY_CURRENT_USER)) + prefixed("", sim::files::Dump()) +
-           prefixed("", sim::spooler::Dump());
-  }
-
-  // The lines of `actual` that `expected` lacks ("+ ") and the other way round ("- "): "" when
-  // the two machines ended alike.
-  static std::string Difference(const std::string& actual, const std::string& expected) {
-    auto lines = [](const std::string& text) {
-      std::multiset<std::string> found;
-      std::istringstream stream(text);
-      for (std::string line; std::getline(stream, line);)
-        found.insert(line);
-      return found;
-    };
-    const std::multiset<std::string> a = lines(actual), e = lines(expected);
-    std::string difference;
-    for (const std::string& line : a)
-      if (a.count(line) > e.count(line))
-        difference += "+ " + line + "\n";
-    for (const std::string& line : e)
-      if (e.count(line) > a.count(line))
-        difference += "- " + line + "\n";
-    return difference;
-  }
-
-  static bool InstalledCompletely() {
-    return sim::spooler::HasPrinter(kPrinterName) &&
-           sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kAddinKey) &&
-           sim::reg::GetString(HKEY_LOCAL_MACHINE, kProductKey, "Version") == "2.0.0.0424";
   }
 
   // A machine the installer has prepared for `command`: for the uninstall, with the product
@@ -147,45 +84,44 @@ class Convergence : public SimTest {
       RunAgent("/Install");
   }
 
-  // What one uninterrupted install and uninstall leave, and what the install alone leaves.
   std::string EndState(const Machine& machine) {
     Prepare(machine, "/Uninstall");
     RunAgent("/Uninstall");
-    return MachineState();
-  }
-  std::string InstalledState(const Machine& machine) {
-    Prepare(machine, "/Uninstall");
-    return MachineState();
+    return sim::Dump();
   }
 
-  // Kills `command` at each of its calls in turn, on every machine; each time the installer and
-  // the agent then install and uninstall.
+  // Kills `command` at each of its calls in turn, on 32- and 64-bit Windows, with writable and
+  // read-only product files; each time the installer and the agent then install and uninstall.
   void SweepKills(const std::string& command) {
-    for (const Machine& machine : kMachines) {
+    for (const Machine machine :
+         {Machine{false, FILE_ATTRIBUTE_ARCHIVE}, Machine{true, FILE_ATTRIBUTE_ARCHIVE},
+          Machine{false, kReadOnly}, Machine{true, kReadOnly}}) {
+      Prepare(machine, "/Uninstall");
+      const std::string installed = sim::Dump();
       const std::string end = EndState(machine);
-      const std::string installed = InstalledState(machine);
       Prepare(machine, command);
       sim::ClearCalls();
       RunAgent(command);
-      const int calls = static_cast<int>(sim::Calls().size());
-      for (int call = 1; call <= calls; ++call) {
+      const size_t calls = sim::Calls().size();
+      for (size_t call = 1; call <= calls; ++call) {
         Prepare(machine, command);
         sim::ClearCalls();
-        ASSERT_TRUE(RunAgentKilledAt(command, call));
-        const std::string where = command + " killed at call " + std::to_string(call) + " of " +
-                                  std::to_string(calls) + " on " + Describe(machine) + ", after " +
-                                  (sim::Calls().empty() ? "none" : sim::Calls().back().Text());
+        ASSERT_TRUE(RunAgentKilledAt(command, static_cast<int>(call)));
+        const std::string where =
+            command + " killed at call " + std::to_string(call) + ", after " +
+            (call > 1 ? sim::Calls().back().Text() : "none") + (machine.wow64 ? ", 64-bit" : "") +
+            (machine.fileAttributes & FILE_ATTRIBUTE_READONLY ? ", read-only files" : "");
         RunInstaller();
         RunAgent("/Install");
-        if (command == "/Install")
-          ASSERT_TRUE(Difference(MachineState(), installed).empty())
-              << where << "\n"
-              << Difference(MachineState(), installed);
-        else
-          ASSERT_TRUE(InstalledCompletely()) << where;
+        if (command == "/Install") {
+          ASSERT_EQ(sim::Dump(), installed) << where;
+        }
+        ASSERT_TRUE(sim::spooler::HasPrinter(kPrinterName) &&
+                    sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kAddinKey) &&
+                    sim::reg::GetString(HKEY_LOCAL_MACHINE, kProductKey, "Version"))
+            << where << ": the install completes";
         RunAgent("/Uninstall");
-        ASSERT_TRUE(Difference(MachineState(), end).empty()) << where << "\n"
-                                                             << Difference(MachineState(), end);
+        ASSERT_EQ(sim::Dump(), end) << where;
         ASSERT_EQ(sim::Leaks(), "") << where;
       }
     }
@@ -202,49 +138,35 @@ TEST_F(Convergence, AnUninstallKilledAtAnyCallIsMadeGoodByTheNextInstallAndUnins
   SweepKills("/Uninstall");
 }
 
+// Whole runs, one after the other: "S" the installer, "I" /Install, "U" /Uninstall.
 TEST_F(Convergence, WholeRunSequencesEndAsOneInstallAndUninstall) {
-  enum Step { Installer, Install, Uninstall, DriverInUse };
   struct Sequence {
     const char* what;
+    const char* steps;
     DWORD fileAttributes;
-    std::vector<Step> steps;
+    bool driverInUse;  // at the first uninstall's removal of the driver
   };
   const Sequence sequences[] = {
-      {"install twice",
-       FILE_ATTRIBUTE_ARCHIVE,
-       {Installer, Install, Installer, Install, Uninstall}},
-      {"uninstall twice", FILE_ATTRIBUTE_ARCHIVE, {Installer, Install, Uninstall, Uninstall}},
-      {"uninstall on a machine that never had the product",
-       FILE_ATTRIBUTE_ARCHIVE,
-       {Uninstall, Installer, Install, Uninstall}},
-      {"install after an uninstall that stopped at the driver",
-       FILE_ATTRIBUTE_ARCHIVE,
-       {Installer, Install, DriverInUse, Uninstall, Installer, Install, Uninstall}},
-      {"install again with read-only files",
-       kReadOnly,
-       {Installer, Install, Installer, Install, Installer, Install, Uninstall}},
+      {"install twice", "SISIU", FILE_ATTRIBUTE_ARCHIVE, false},
+      {"uninstall twice", "SIUU", FILE_ATTRIBUTE_ARCHIVE, false},
+      {"uninstall where the product never was", "USIU", FILE_ATTRIBUTE_ARCHIVE, false},
+      {"install after an uninstall that stopped at the driver", "SIUSIU", FILE_ATTRIBUTE_ARCHIVE,
+       true},
+      {"install again with read-only files", "SISISIU", kReadOnly, false},
   };
   for (const Sequence& sequence : sequences)
     for (const bool wow64 : {false, true}) {
       const Machine machine{wow64, sequence.fileAttributes};
       const std::string end = EndState(machine);
       NewMachine(machine);
-      for (const Step step : sequence.steps) {
-        if (step == Installer)
+      if (sequence.driverInUse)
+        sim::FailNth("DeletePrinterDriverA", 1, FALSE, ERROR_PRINTER_DRIVER_IN_USE);
+      for (const char* step = sequence.steps; *step; ++step)
+        if (*step == 'S')
           RunInstaller();
-        if (step == Install || step == Uninstall)
-          RunAgent(step == Install ? "/Install" : "/Uninstall");
-        if (step == DriverInUse) {
-          sim::Fault fault;
-          fault.function = "DeletePrinterDriverA";
-          fault.lastError = ERROR_PRINTER_DRIVER_IN_USE;
-          fault.once = true;
-          sim::InjectFault(fault);
-        }
-      }
-      const std::string difference = Difference(MachineState(), end);
-      EXPECT_TRUE(difference.empty()) << sequence.what << " on " << Describe(machine) << "\n"
-                                      << difference;
+        else
+          RunAgent(*step == 'I' ? "/Install" : "/Uninstall");
+      EXPECT_EQ(sim::Dump(), end) << sequence.what << (wow64 ? " on 64-bit Windows" : "");
     }
 }
 
