@@ -190,6 +190,12 @@ Value* FindValue(Key& key, const std::string& wanted) {
   return nullptr;
 }
 
+const Value* TestValue(HKEY root, const std::string& path, const std::string& name,
+                       sim::reg::View view) {
+  Key* key = TestKey(root, path, view);
+  return key ? FindValue(*key, name) : nullptr;
+}
+
 // String data is kept as Unicode text and converted at each ANSI call, as Windows converts the
 // UTF-16 it keeps; other types are kept as the bytes they were given.
 bool IsStringType(DWORD type) {
@@ -274,8 +280,7 @@ bool KeyExists(HKEY root, const std::string& path, View view) {
 
 std::optional<Value> GetValue(HKEY root, const std::string& path, const std::string& name,
                               View view) {
-  Key* key = TestKey(root, path, view);
-  const ::Value* value = key ? FindValue(*key, name) : nullptr;
+  const ::Value* value = TestValue(root, path, name, view);
   if (!value)
     return std::nullopt;
   return Value{value->type, ForCaller(*value)};
@@ -283,8 +288,7 @@ std::optional<Value> GetValue(HKEY root, const std::string& path, const std::str
 
 std::optional<std::string> GetString(HKEY root, const std::string& path, const std::string& name,
                                      View view) {
-  Key* key = TestKey(root, path, view);
-  const ::Value* value = key ? FindValue(*key, name) : nullptr;
+  const ::Value* value = TestValue(root, path, name, view);
   if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ))
     return std::nullopt;
   const auto end = std::find(value->data.begin(), value->data.end(), 0);

@@ -218,8 +218,7 @@ std::string SourceOf(const std::string& file, const std::string& directory) {
 }
 
 // The spooler places a new driver's files in the version directory, replacing older copies.
-DWORD InstallDriverFiles(const DRIVER_INFO_3A& record, const std::string& directory) {
-  const std::vector<std::string> files = DriverFiles(record);
+DWORD InstallDriverFiles(const std::vector<std::string>& files, const std::string& directory) {
   for (const std::string& file : files)
     if (!sim::files::Contents(SourceOf(file, directory)))
       return ERROR_FILE_NOT_FOUND;
@@ -242,13 +241,13 @@ DWORD AddDriverRecord(const DRIVER_INFO_3A& record) {
   const std::string directory = sim::spooler::DriverDirectory(environment);
   if (directory.empty())
     return ERROR_INVALID_ENVIRONMENT;
-  if (const DWORD error = InstallDriverFiles(record, directory))
+  const std::vector<std::string> files = DriverFiles(record);
+  if (const DWORD error = InstallDriverFiles(files, directory))
     return error;
   const std::string name = FromAnsi(record.pName);
   auto existing = FindDriver(name, environment);
   if (existing != spoolerState().drivers.end())
     spoolerState().drivers.erase(existing);  // a driver added again is replaced
-  const std::vector<std::string> files = DriverFiles(record);
   spoolerState().drivers.push_back(sim::spooler::Driver{name, environment, 3, FileName(files[0]),
                                                         FileName(files[1]), FileName(files[2])});
   return ERROR_SUCCESS;
