@@ -29,6 +29,11 @@ class PdfAssociation : public SimTest {
   static void Save(HKEY root, const char* name, const std::string& text) {
     sim::reg::SetString(root, kProductKey, name, text);
   }
+  // Empty texts saved for all three.
+  static void SaveEmptyTexts() {
+    for (const char* name : {"strdocument", "strCLSID", "strProgid"})
+      Save(HKEY_LOCAL_MACHINE, name, "");
+  }
   static std::optional<std::string> DocumentClass() {
     return sim::reg::GetString(HKEY_LOCAL_MACHINE, kPdfClass, "");
   }
@@ -40,10 +45,10 @@ class PdfAssociation : public SimTest {
   }
 };
 
-// An empty saved text is a saved one: the class and the ProgID go, the CLSID is written empty.
+// An empty saved text is a saved one, whatever the value holds now: the class and the ProgID go,
+// the CLSID is written empty.
 TEST_F(PdfAssociation, EmptySavedTextsRemoveClassAndProgIdButWriteAnEmptyClsid) {
-  for (const char* name : {"strdocument", "strCLSID", "strProgid"})
-    Save(HKEY_LOCAL_MACHINE, name, "");
+  SaveEmptyTexts();
   RestorePdfAssociation();
   EXPECT_EQ(DocumentClass(), std::nullopt);
   EXPECT_EQ(sim::reg::ValueNames(HKEY_LOCAL_MACHINE, kPdfClass), Names{"Content Type"});
@@ -120,8 +125,7 @@ TEST_F(PdfAssociation, AllThreeAreReadBeforeAnythingIsRestored) {
 
 TEST_F(PdfAssociation, MissingKeysAreCreatedOnlyToWriteAText) {
   SimTest::SetUp();  // an empty machine
-  for (const char* name : {"strdocument", "strCLSID", "strProgid"})
-    Save(HKEY_LOCAL_MACHINE, name, "");
+  SaveEmptyTexts();
   RestorePdfAssociation();
   EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kPdfClass)) << "nothing to delete there";
   EXPECT_FALSE(sim::reg::KeyExists(HKEY_CURRENT_USER, kUserPdf));
@@ -151,8 +155,7 @@ TEST_F(PdfAssociation, On64BitWindowsTheRestoredAssociationIsTheSharedOne) {
 }
 
 TEST_F(PdfAssociation, KeysThatCannotBeOpenedForDeletingAreLeftAlone) {
-  for (const char* name : {"strdocument", "strCLSID", "strProgid"})
-    Save(HKEY_LOCAL_MACHINE, name, "");
+  SaveEmptyTexts();
   sim::reg::SetReadOnly(HKEY_LOCAL_MACHINE, kPdfClass);
   sim::reg::SetNotOpenable(HKEY_CURRENT_USER, kUserPdf);
   RestorePdfAssociation();
