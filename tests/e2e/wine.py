@@ -22,15 +22,19 @@ Notes from experiments with Debian 12's Wine (wine-8.0, Debian 8.0~repack-4):
   there is a single view and both flags are accepted and ignored.
 * `reg import` must be fed a UTF-16 file when the header is "Windows Registry
   Editor Version 5.00"; hex(2)/hex(7) data from an 8-bit file is misread.
-* Almost all the cost of a wine call is the 2 s that Wine waits after the
-  last program exits before it stops its system processes (services.exe,
-  explorer.exe, ...), saves the registry and ends the wineserver; `wineserver
-  -w` waits that out, `wineserver -k` does it all at once (0.7 s) and saves
-  the registry as well.  So after anything that changes the prefix (runs,
-  imports) the session is ended with -k, or waited for with -w where a
-  program leaves work to a process that outlives it, and not after read-only
-  reg queries; a following call simply reuses the live server.  Capturing
-  output through pipes costs the same 2 s (see Prefix.wine).
+* Almost all the cost of a wine call is starting a session: the wineserver
+  and the system processes (services.exe, explorer.exe, ...), which in a
+  win32 prefix are 32-bit programs too, and so emulated where the kernel runs
+  no i386 program (4.8 s a cold call there, 0.8 s one in a live session).
+  After the last program exits Wine waits 2 s before it stops them, saves the
+  registry and ends the wineserver; a call within those 2 s reuses the live
+  session.  So the harness lets a session live on after runs and imports:
+  every change is in the wineserver at once, and the next call, as a rule a
+  query right after, finds it warm.  `wineserver -k` ends it at once (0.7 s)
+  and saves the registry, where the files on disk are read (saved_value) and
+  when the prefix goes; `wineserver -w` waits where a program leaves work to
+  a process that outlives it.  Capturing output through pipes costs the 2 s
+  linger on every call (see Prefix.wine).
 * `reg query` of a key that has no values prints no header line, only the
   subkeys' full paths.
 * A GUI-subsystem exe started as `wine x.exe` is waited for and its exit
@@ -240,14 +244,12 @@ class Prefix:
 
     def run(self, exe, *args, timeout=120, detaches=False):
         """Run a Windows program (unix or Windows path); returns its exit code
-        once it has finished and the registry is on disk. `detaches`: the
-        program hands its work to a process that outlives it (an NSIS
-        uninstaller goes on from a copy in %TEMP%), which is waited for too."""
+        once it has finished. `detaches`: the program hands its work to a
+        process that outlives it (an NSIS uninstaller goes on from a copy in
+        %TEMP%), which is waited for too, and the registry is then on disk."""
         self.last = self.wine(exe, *args, timeout=timeout)
         if detaches:
             self.wait(timeout)
-        else:
-            self.end_session()
         return self.last.returncode
 
     # -- registry ----------------------------------------------------------
@@ -267,7 +269,6 @@ class Prefix:
             f.write(("\ufeff" + text.replace("\r\n", "\n").replace("\n", "\r\n") + "\r\n")
                     .encode("utf-16-le"))
         r = self._reg("import", "Z:" + tmp.replace("/", "\\"), view=view)
-        self.end_session()
         if r.returncode != 0:
             raise RuntimeError(f"reg import failed ({r.returncode}): {r.stdout}{r.stderr}")
 
