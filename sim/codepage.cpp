@@ -1,9 +1,11 @@
 // The process's ANSI code page. Windows keeps names, paths and string data as UTF-16 and converts
 // them at every ANSI call; the simulated machine keeps them as UTF-8 and converts the same way:
-// a character the code page lacks becomes "?", as WideCharToMultiByte makes it by default.
-// Windows 1252 is a table of its own (it maps all 256 bytes, 0x81, 0x8D, 0x8F, 0x90 and 0x9D to
-// the C1 controls of the same value); the double-byte code pages come from glibc's iconv, whose
-// CP932, CP936, CP949 and CP950 are Windows' own tables.
+// a character the code page lacks becomes its "best fit", a look-alike, where the code page's
+// table has one, and "?" otherwise, as WideCharToMultiByte makes them by default. Windows 1252
+// is a table of its own (it maps all 256 bytes, 0x81, 0x8D, 0x8F, 0x90 and 0x9D to the C1
+// controls of the same value), with part of Microsoft's best-fit table for it (bestfit1252.txt);
+// the double-byte code pages come from glibc's iconv, whose CP932, CP936, CP949 and CP950 are
+// Windows' own tables, without best fit.
 #include "internal.h"
 
 #include <iconv.h>
@@ -23,6 +25,20 @@ constexpr char16_t kWindows1252[32] = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// From bestfit1252.txt, a part: Latin letters with marks that 1252 lacks become the bare letter,
+// and the fullwidth forms U+FF01 to U+FF5E their ASCII twins, U+FF3C a real backslash.
+struct BestFit {
+  char32_t character;
+  char byte;
+};
+constexpr BestFit kBestFit1252[] = {
+    {0x0100, 'A'}, {0x0101, 'a'}, {0x0102, 'A'}, {0x0103, 'a'}, {0x0104, 'A'}, {0x0105, 'a'},
+    {0x0106, 'C'}, {0x0107, 'c'}, {0x010C, 'C'}, {0x010D, 'c'}, {0x0118, 'E'}, {0x0119, 'e'},
+    {0x011A, 'E'}, {0x011B, 'e'}, {0x0141, 'L'}, {0x0142, 'l'}, {0x0143, 'N'}, {0x0144, 'n'},
+    {0x0158, 'R'}, {0x0159, 'r'}, {0x015A, 'S'}, {0x015B, 's'}, {0x0179, 'Z'}, {0x017A, 'z'},
+    {0x017B, 'Z'}, {0x017C, 'z'},
+};
 
 void AppendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
@@ -101,14 +117,20 @@ bool Iconv(const std::string& from, const std::string& to, const std::string& in
   return true;
 }
 
-// The byte of a character in Windows 1252, "?" where it has none.
+// The byte of a character in Windows 1252, its best fit where it has none, "?" where it has
+// neither.
 char Windows1252Byte(char32_t c) {
   if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
     return static_cast<char>(c);
   const char16_t* found = std::find(std::begin(kWindows1252), std::end(kWindows1252), c);
-  return found == std::end(kWindows1252)
-             ? '?'
-             : static_cast<char>(0x80 + (found - std::begin(kWindows1252)));
+  if (found != std::end(kWindows1252))
+    return static_cast<char>(0x80 + (found - std::begin(kWindows1252)));
+  if (c >= 0xFF01 && c <= 0xFF5E)
+    return static_cast<char>(c - 0xFF01 + 0x21);
+  for (const BestFit& fit : kBestFit1252)
+    if (fit.character == c)
+      return fit.byte;
+  return '?';
 }
 
 std::string CodePageName() {
@@ -176,6 +198,20 @@ std::string ToAnsi(const std::string& text) {
   return out;
 }
 
+std::u16string ToUtf16(const std::string& text) {
+  std::u16string out;
+  for (size_t i = 0; i < text.size();) {
+    const char32_t c = NextCodePoint(text, i);
+    if (c < 0x10000) {
+      out += static_cast<char16_t>(c);
+    } else {
+      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    }
+  }
+  return out;
+}
+
 size_t Utf16Length(const std::string& text) {
   size_t units = 0;
   for (size_t i = 0; i < text.size();)
@@ -184,3 +220,31 @@ size_t Utf16Length(const std::string& text) {
 }
 
 }  // namespace sim::detail
+
+using namespace sim::detail;
+
+extern "C" {
+
+// The agent converts only from the process's own code page, and with no flags.
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR out,
+                               int room) {
+  const Hit hit =
+      Enter("MultiByteToWideChar", {Num(codePage), Hex(flags), Str(text), Num(bytes), Num(room)});
+  if (hit.fired)
+    return static_cast<int>(hit.result);
+  if (codePage != CP_ACP || flags || !text || room < 0 || (room && !out)) {
+    Misuse("MultiByteToWideChar is simulated for CP_ACP without flags only");
+    return Failed(ERROR_INVALID_PARAMETER);
+  }
+  // -1: the text and its terminator.
+  const size_t length = bytes < 0 ? strlen(text) + 1 : static_cast<size_t>(bytes);
+  const std::u16string wide = ToUtf16(FromAnsi(text, length));
+  if (room == 0)
+    return static_cast<int>(wide.size());
+  if (wide.size() > static_cast<size_t>(room))
+    return Failed(ERROR_INSUFFICIENT_BUFFER);
+  std::copy(wide.begin(), wide.end(), out);
+  return static_cast<int>(wide.size());
+}
+
+}  // extern "C"

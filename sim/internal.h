@@ -48,6 +48,8 @@ FARPROC AsFarProc(Function function) {
 std::string FromAnsi(const char* text, size_t length);
 std::string FromAnsi(const char* text);
 std::string ToAnsi(const std::string& text);
+// The text in UTF-16, as the Unicode calls hand it out.
+std::u16string ToUtf16(const std::string& text);
 // The length of a text in UTF-16 code units, which is what Windows' path limits count.
 size_t Utf16Length(const std::string& text);
 // Whether the byte starts a character of two bytes in the process's code page.

@@ -477,6 +477,50 @@ LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR name, LPDWORD reserved, LPDW
   return ERROR_SUCCESS;
 }
 
+// The stored text as it is, in UTF-16: no code page comes between.
+LSTATUS WINAPI RegQueryValueExW(HKEY handle, LPCWSTR name, LPDWORD reserved, LPDWORD type,
+                                LPBYTE data, LPDWORD size) {
+  const Hit hit = Enter("RegQueryValueExW", {KeyName(handle), Str(name), data ? "buffer" : "NULL",
+                                             size ? Num(*size) : "NULL"});
+  if (hit.fired)
+    return static_cast<LSTATUS>(hit.result);
+  if (reserved || !name)
+    return ERROR_INVALID_PARAMETER;
+  if (sim::settings().win9xFamily)
+    return ERROR_CALL_NOT_IMPLEMENTED;  // 95, 98 and Me have no Unicode registry
+  Key* key;
+  const Handle* info;
+  if (LSTATUS status = KeyOf("RegQueryValueExW", handle, KEY_QUERY_VALUE, key, info))
+    return status;
+  std::string narrow;
+  for (const WCHAR* c = name; *c; ++c)
+    narrow += static_cast<char>(*c < 0x80 ? *c : '?');  // the agent asks for ASCII names only
+  const Value* value = FindValue(*key, narrow);
+  if (!value)
+    return ERROR_FILE_NOT_FOUND;
+  if (type)
+    *type = value->type;
+  std::vector<BYTE> bytes = value->data;
+  if (IsStringType(value->type)) {
+    const std::u16string wide = ToUtf16(std::string(value->data.begin(), value->data.end()));
+    bytes.assign(reinterpret_cast<const BYTE*>(wide.data()),
+                 reinterpret_cast<const BYTE*>(wide.data() + wide.size()));
+  }
+  const DWORD needed = static_cast<DWORD>(bytes.size());
+  if (size && data && *size < needed) {
+    std::memset(data, 0xCD, *size);
+    *size = needed;
+    return ERROR_MORE_DATA;
+  }
+  if (data && !size)
+    return ERROR_INVALID_PARAMETER;
+  if (data && needed)
+    std::memcpy(data, bytes.data(), needed);
+  if (size)
+    *size = needed;
+  return ERROR_SUCCESS;
+}
+
 LSTATUS WINAPI RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD, LPDWORD subKeys,
                                 LPDWORD maxSubKeyLength, LPDWORD, LPDWORD values,
                                 LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD,

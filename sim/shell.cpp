@@ -3,6 +3,7 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 
@@ -61,6 +62,27 @@ BOOL WINAPI SHGetPathFromIDListA(PCIDLIST_ABSOLUTE list, LPSTR path) {
     return FALSE;
   }
   std::memcpy(path, folder.c_str(), folder.size() + 1);
+  return TRUE;
+}
+
+// The folder's name as the shell keeps it, in UTF-16: no code page comes between.
+BOOL WINAPI SHGetPathFromIDListW(PCIDLIST_ABSOLUTE list, LPWSTR path) {
+  if (Enter("SHGetPathFromIDListW", {}).fired) {
+    if (path)
+      path[0] = 0;
+    return FALSE;
+  }
+  if (!itemLists().count(const_cast<ITEMIDLIST*>(list))) {
+    Misuse("SHGetPathFromIDListW with an item list the shell did not hand out");
+    return FALSE;
+  }
+  const std::u16string folder = ToUtf16(sim::settings().appDataFolder);
+  if (folder.size() >= MAX_PATH) {
+    path[0] = 0;
+    return FALSE;
+  }
+  std::copy(folder.begin(), folder.end(), path);
+  path[folder.size()] = 0;
   return TRUE;
 }
 

@@ -2,6 +2,7 @@
 #include "common/library_loading.h"
 #include "common/names.h"
 #include "common/path_syntax.h"
+#include "common/unicode_names.h"
 #include "entry/command_line.h"
 #include "entry/probe.h"
 #include "entry/sequences.h"
@@ -14,19 +15,33 @@
 
 namespace {
 
+constexpr WideText<sizeof "InstallPath"> kWideInstallPath = Widen("InstallPath");
+
+// Where the code page is the system's (before Windows 10 1903), "C:\Łódź\Tembrin" reads as
+// "C:\Lódz\Tembrin", a folder any user may create: the text read must be the value exactly, as
+// its Unicode read, in the same registry view, shows. The 95/98/Me family stores ANSI text.
+bool InstallPathReadsExactly() {
+  if (IsWin9xFamily())
+    return true;
+  WidePathBuffer unicode;
+  return ReadRegWideString(HKEY_LOCAL_MACHINE, kProductKey, kWideInstallPath.text, unicode) &&
+         ReadsBackExactly(InstallDir, unicode);
+}
+
 // The driver files, the proxy process and the add-in come from the installation directory, and
 // the add-in runs in this elevated process: only a full path names that directory. A missing,
 // empty, rooted ("\Program Files\...") or relative one would be looked for wherever the current
-// drive and directory happen to be, which any user may have prepared, and a 259-character one
-// leaves no room for the backslash: all of them count as none, "". A usable one always ends in
-// a backslash, so that file names can follow it directly.
+// drive and directory happen to be, which any user may have prepared, as would one that the code
+// page cannot write, and a 259-character one leaves no room for the backslash: all of them count
+// as none, "". A usable one always ends in a backslash, so that file names can follow it.
 void LoadInstallDir() {
   memset(InstallDir, 0, sizeof InstallDir);
   if (Is64BitWindows)
     ReadRegStringNoRedirect(HKEY_LOCAL_MACHINE, kProductKey, "InstallPath", kEmpty, InstallDir);
   else
     ReadRegString(HKEY_LOCAL_MACHINE, kProductKey, "InstallPath", kEmpty, InstallDir);
-  if (!IsFullPath(InstallDir) || (!EndsInBackslash(InstallDir) && !AppendPath(InstallDir, "\\")))
+  if (!IsFullPath(InstallDir) || !InstallPathReadsExactly() ||
+      (!EndsInBackslash(InstallDir) && !AppendPath(InstallDir, "\\")))
     memset(InstallDir, 0, sizeof InstallDir);
 }
 

@@ -1,6 +1,7 @@
 #include "entry/sequences.h"
 
 #include "common/names.h"
+#include "common/unicode_names.h"
 #include "entry/state.h"
 #include "registry/registry.h"
 #include "spooler/spooler.h"
@@ -20,6 +21,15 @@ constexpr char kRunOnceValue[] = "TembrinInstallComplete";
 constexpr char kCompletionCommand[] = "\"%s\\Tessix Software\\Tessix Tembrin\\%s\"";
 constexpr char kCompletionProgram[] = "TembrinInstallComplete.exe";
 
+// The name the code page gave the folder must be its own: a best-fitted one names another folder,
+// and Windows would start whatever program lies there at the next logon.
+bool ReadsExactly(PCIDLIST_ABSOLUTE items, const char* folder) {
+  if (IsWin9xFamily())
+    return true;
+  WidePathBuffer unicode;
+  return SHGetPathFromIDListW(items, unicode) && ReadsBackExactly(folder, unicode);
+}
+
 // The current user's application-data folder; false when the shell cannot name it. The item
 // list is the shell's allocation and goes back to it.
 bool GetAppDataFolder(PathBuffer& folder) {
@@ -28,15 +38,16 @@ bool GetAppDataFolder(PathBuffer& folder) {
   if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_APPDATA, &items)) || !items)
     return false;
   SHGetPathFromIDListA(items, folder);
+  const bool exact = folder[0] != '\0' && ReadsExactly(items, folder);
   CoTaskMemFree(items);
-  return folder[0] != '\0';
+  return exact;
 }
 
 }  // namespace
 
 // The completion program is placed by the application; we only ask Windows to start it at the
-// next logon. Without a folder, or with a path too long for MAX_PATH, there is nothing sound to
-// write, so the entry is left out.
+// next logon. Without a folder, with one the code page cannot write, or with a path too long for
+// MAX_PATH, there is nothing sound to write, so the entry is left out.
 void WriteRunOnceEntry() {
   PathBuffer folder;
   PathBuffer command;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "common/path_buffer.h"
+#include "common/unicode_names.h"
 
 #include <windows.h>
 
@@ -21,6 +22,11 @@ int ReadRegString(HKEY root, const char* subkey, const char* name, const char* f
 // one that is not: 1 when a REG_SZ or REG_EXPAND_SZ that fits `out` was read; 0, with `out`
 // empty, when the value is missing, of another type or too long. A missing key is not created.
 int FindRegString(HKEY root, const char* subkey, const char* name, PathBuffer& out);
+
+// Reads a string value as Unicode, where FindRegString reads it as ANSI: 1 when it is a REG_SZ
+// or REG_EXPAND_SZ that fits `out` with its terminator, 0 otherwise. A missing key is not
+// created.
+int ReadRegWideString(HKEY root, const char* subkey, const WCHAR* name, WidePathBuffer& out);
 
 // The string value `name` of an open key, read into `out`: 1 when it is a REG_SZ or REG_EXPAND_SZ
 // that fits with its terminator, 0 (and `out` undefined) otherwise.

@@ -1,6 +1,7 @@
 // Removing a registry key with everything below it. NT's RegDeleteKeyA refuses a key that still
 // has subkeys, so the tree is taken apart depth first; every removal names the key by its root
 // and full path, while open handles serve only to enumerate, query and empty keys.
+#include "common/unicode_names.h"
 #include "registry/registry.h"
 
 #include <cstdint>
@@ -31,12 +32,6 @@ void CountContents(HKEY key, DWORD& subkeys, DWORD& values) {
     subkeys = 0;
     values = 0;
   }
-}
-
-// Windows 95, 98 and Me set the high bit of GetVersion; their RegDeleteKeyA takes the subkeys
-// along.
-bool IsWin9xFamily() {
-  return (GetVersion() & 0x80000000u) != 0;
 }
 
 // Reads every name into its slot before anything is deleted: deleting shifts the enumeration
@@ -135,6 +130,7 @@ int DeleteSubkeys(HKEY root, HKEY key, const char* path) {
 }
 
 void DeleteKeyTree(HKEY root, const char* path) {
+  // The 95/98/Me family's RegDeleteKeyA takes the subkeys along.
   if (IsWin9xFamily()) {
     RegDeleteKeyA(root, path);
     return;

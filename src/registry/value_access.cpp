@@ -32,10 +32,16 @@ bool QueryText(HKEY key, const char* name, DWORD size, PathBuffer& out) {
   return true;
 }
 
+// The readers' registry view: on 64-bit Windows the 64-bit one, where the application's own
+// 64-bit installer writes.
+REGSAM ReaderView() {
+  return Is64BitWindows ? KEY_WOW64_64KEY : 0;
+}
+
 // The key a reader opens, on 64-bit Windows in the 64-bit view; with `create`, a missing key is
 // created where that is allowed. NULL when there is none.
 HKEY OpenForReading(HKEY root, const char* subkey, bool create) {
-  const REGSAM access = Is64BitWindows ? KEY_QUERY_VALUE | KEY_WOW64_64KEY : KEY_QUERY_VALUE;
+  const REGSAM access = KEY_QUERY_VALUE | ReaderView();
   HKEY key = nullptr;
   if (create)
     RegCreateKeyExA(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key,
@@ -63,6 +69,27 @@ int ReadKeyString(HKEY key, const char* name, PathBuffer& out) {
   if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
     return 0;
   return IsStringType(type) && QueryText(key, name, size, out) ? 1 : 0;
+}
+
+int ReadRegWideString(HKEY root, const char* subkey, const WCHAR* name, WidePathBuffer& out) {
+  HKEY key = OpenForReading(root, subkey, false);
+  if (!key)
+    return 0;
+  DWORD type = 0;
+  DWORD size = sizeof out;
+  const LSTATUS status =
+      RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(out), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS || !IsStringType(type))
+    return 0;
+  // As stored: the text may lack its terminator.
+  const DWORD units = size / static_cast<DWORD>(sizeof(WCHAR));
+  if (units > 0 && out[units - 1] == 0)
+    return 1;
+  if (units == MAX_PATH)
+    return 0;
+  out[units] = 0;
+  return 1;
 }
 
 int FindRegString(HKEY root, const char* subkey, const char* name, PathBuffer& out) {

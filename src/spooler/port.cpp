@@ -3,6 +3,7 @@
 #include "common/entry_point.h"
 #include "common/library_loading.h"
 #include "common/names.h"
+#include "common/unicode_names.h"
 #include "spooler/spooler.h"
 
 #include <windows.h>
@@ -12,21 +13,6 @@
 #include <cstring>
 
 namespace {
-
-// UTF-16 text built at compile time: the port interface is the one wide-character call we make,
-// and WCHAR differs between compilers (wchar_t or char16_t), so no L"" literal serves both.
-template <size_t N>
-struct WideText {
-  WCHAR text[N];
-};
-
-template <size_t N>
-constexpr WideText<N> Widen(const char (&ascii)[N]) {
-  WideText<N> wide{};
-  for (size_t i = 0; i < N; ++i)
-    wide.text[i] = static_cast<WCHAR>(ascii[i]);
-  return wide;
-}
 
 // No server name before the comma: the monitor of this machine.
 constexpr char kLocalPortMonitor[] = ", XcvMonitor Local Port";

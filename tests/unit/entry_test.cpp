@@ -76,6 +76,11 @@ TEST_F(Entry, OnlyAFullInstallPathThatFitsIsUsedAndWithoutOneTheInstallChangesNo
       {"\\\\\\share", ""},
       {"\\\\?\\C:\\T", ""},
       {"\\\\.\\C:\\T", ""},
+      // Under 1252 these read, with Windows' best fit, as "C:\Program Files\T", which any user
+      // could have made; one the code page writes exactly is taken.
+      {"C:\\Program Files＼T", ""},
+      {"C:\\Program Fileś\\T", ""},
+      {"d:\\Ü", "d:\\\xdc\\"},
   };
   for (const auto& [value, expected] : cases) {
     SetUp();
@@ -224,18 +229,26 @@ TEST_F(Entry, RunOnceIsSkippedWhenTheFolderCannotBeDetermined) {
   RunAgent("/Install");
   EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kRunOnceKey));
   EXPECT_EQ(Recorded("Language"), "1033");
+
+  // Under 1252 this folder reads as "C:\Users\Lukasz\...", whose program would run instead.
+  SetUp();
+  sim::settings().appDataFolder = "C:\\Users\\Łukasz\\AppData\\Roaming";
+  SeedInstallPath();
+  RunAgent("/Install");
+  EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kRunOnceKey));
+  EXPECT_EQ(Recorded("Language"), "1033");
 }
 
 TEST_F(Entry, InstallWritesRunOnceBeforeTheRecordInTableOrder) {
   SeedInstallPath("C:\\");
   RunAgent("/Install");
   EXPECT_EQ(CallSequence({"RegSetValueExA"}),
-            "RegSetValueExA(key#258, TembrinInstallComplete, 1, \"C:\\Users\\tester\\AppData\\"
+            "RegSetValueExA(key#259, TembrinInstallComplete, 1, \"C:\\Users\\tester\\AppData\\"
             "Roaming\\Tessix Software\\Tessix Tembrin\\TembrinInstallComplete.exe\", 92), "
-            "RegSetValueExA(key#259, InstallPath, 1, C:\\, 4), "
-            "RegSetValueExA(key#260, Version, 1, 2.0.0.0424, 11), "
-            "RegSetValueExA(key#261, IsForAllUser, 1, , 1), "
-            "RegSetValueExA(key#262, Language, 1, 1033, 5)");
+            "RegSetValueExA(key#260, InstallPath, 1, C:\\, 4), "
+            "RegSetValueExA(key#261, Version, 1, 2.0.0.0424, 11), "
+            "RegSetValueExA(key#262, IsForAllUser, 1, , 1), "
+            "RegSetValueExA(key#263, Language, 1, 1033, 5)");
 }
 
 }  // namespace

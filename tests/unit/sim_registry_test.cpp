@@ -90,4 +90,29 @@ TEST_F(SimRegistry, TooSmallBufferGivesMoreDataAndTheNeededSize) {
   RegCloseKey(key);
 }
 
+// The ANSI read of a name that 1252 cannot write gives its best fit; the Unicode read gives the
+// name, and the ANSI text converted back shows the difference.
+TEST_F(SimRegistry, AnsiReadsBestFitWhereUnicodeReadsTheName) {
+  sim::reg::SetString(HKEY_CURRENT_USER, "Software\\V", "v", "C:\\Łódź＼Ā?");
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\V", 0, KEY_QUERY_VALUE, &key),
+            ERROR_SUCCESS);
+  char ansi[32] = {};
+  DWORD size = sizeof ansi;
+  EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<BYTE*>(ansi), &size),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(ansi,
+               "C:\\L\xf3"
+               "dz\\A?");
+  const WCHAR name[] = {'v', 0};
+  WCHAR wide[16] = {};
+  size = sizeof wide;
+  EXPECT_EQ(RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(wide), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(wide), u"C:\\Łódź＼Ā?");
+  EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, 16), 11) << "terminator included";
+  EXPECT_EQ(std::u16string(wide), u"C:\\Lódz\\A?");
+  RegCloseKey(key);
+}
+
 }  // namespace
