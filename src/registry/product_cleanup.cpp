@@ -46,14 +46,35 @@ constexpr const char* kUserTrees[] = {
 // The class the product makes the ".pdf" document class and the user's choice.
 constexpr char kOwnDocumentClass[] = "TessixTembrin.Document";
 
-// A saved value counts when it is there under either root, even empty. The machine's wins; the
-// user's is read only when the machine's gives no text.
-bool ReadSavedValue(const char* name, PathBuffer& text) {
-  memset(text, 0, sizeof text);
-  bool saved = FindRegString(HKEY_LOCAL_MACHINE, kProductKey, name, text) != 0;
-  if (text[0] == '\0')
-    saved = FindRegString(HKEY_CURRENT_USER, kProductKey, name, text) != 0 || saved;
-  return saved;
+struct SavedValue {
+  const char* name;
+  PathBuffer text;
+  bool saved;        // there under either root, even empty
+  bool machineWins;  // the machine's text, which the user's never overrides
+};
+
+// The machine's value wins; the user's is read only when the machine's gives no text.
+void ReadSavedValue(SavedValue& value, const char* name) {
+  value.name = name;
+  memset(value.text, 0, sizeof value.text);
+  value.saved = FindRegString(HKEY_LOCAL_MACHINE, kProductKey, value.name, value.text) != 0;
+  value.machineWins = value.text[0] != '\0';
+  if (!value.machineWins)
+    value.saved =
+        FindRegString(HKEY_CURRENT_USER, kProductKey, value.name, value.text) != 0 || value.saved;
+}
+
+// An association is given back once. On 64-bit Windows the saved values are read in the 64-bit
+// view, which the product key's removal (in the 32-bit view) never reaches, and the user's
+// product key goes after the machine's: left in place, they would be restored again at the next
+// uninstall, over what the user chose since. So they go as soon as they are restored, the one
+// that was not restored first: a run killed in between restores the same again or, once both are
+// gone, nothing.
+void ForgetSavedValue(const SavedValue& value) {
+  const HKEY first = value.machineWins ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+  const HKEY last = value.machineWins ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  DeleteFoundValue(first, kProductKey, value.name);
+  DeleteFoundValue(last, kProductKey, value.name);
 }
 
 char Lower(char c) {
@@ -97,18 +118,21 @@ void Restore(HKEY root, const char* path, const char* name, bool saved, const ch
 }  // namespace
 
 void RestorePdfAssociation() {
-  // All three are read before anything is written back.
-  PathBuffer documentClass;
-  PathBuffer mimeClsid;
-  PathBuffer progId;
-  const bool documentClassSaved = ReadSavedValue("strdocument", documentClass);
-  const bool mimeClsidSaved = ReadSavedValue("strCLSID", mimeClsid);
-  const bool progIdSaved = ReadSavedValue("strProgid", progId);
-  Restore(HKEY_LOCAL_MACHINE, kPdfClassKey, kEmpty, documentClassSaved, documentClass);
+  // All three are read before anything is written back, and forgotten after.
+  constexpr const char* kSavedNames[] = {"strdocument", "strCLSID", "strProgid"};
+  SavedValue saved[3];
+  for (size_t i = 0; i < 3; ++i)
+    ReadSavedValue(saved[i], kSavedNames[i]);
+  const SavedValue& documentClass = saved[0];
+  const SavedValue& mimeClsid = saved[1];
+  const SavedValue& progId = saved[2];
+  Restore(HKEY_LOCAL_MACHINE, kPdfClassKey, kEmpty, documentClass.saved, documentClass.text);
   // Unlike the other two, the CLSID is written even when the saved text is empty.
-  if (mimeClsidSaved)
-    WriteRegString(HKEY_LOCAL_MACHINE, kPdfMimeKey, "CLSID", mimeClsid, REG_SZ);
-  Restore(HKEY_CURRENT_USER, kUserPdfKey, "Progid", progIdSaved, progId);
+  if (mimeClsid.saved)
+    WriteRegString(HKEY_LOCAL_MACHINE, kPdfMimeKey, "CLSID", mimeClsid.text, REG_SZ);
+  Restore(HKEY_CURRENT_USER, kUserPdfKey, "Progid", progId.saved, progId.text);
+  for (const SavedValue& value : saved)
+    ForgetSavedValue(value);
 }
 
 void RemoveProductRegistration() {

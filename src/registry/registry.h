@@ -23,6 +23,10 @@ int ReadRegString(HKEY root, const char* subkey, const char* name, const char* f
 // empty, when the value is missing, of another type or too long. A missing key is not created.
 int FindRegString(HKEY root, const char* subkey, const char* name, PathBuffer& out);
 
+// Deletes a value where FindRegString finds it (on 64-bit Windows in the 64-bit view). A missing
+// key is not created.
+void DeleteFoundValue(HKEY root, const char* subkey, const char* name);
+
 // Reads a string value as Unicode, where FindRegString reads it as ANSI: 1 when it is a REG_SZ
 // or REG_EXPAND_SZ that fits `out` with its terminator, 0 otherwise. A missing key is not
 // created.

@@ -92,6 +92,14 @@ int ReadRegWideString(HKEY root, const char* subkey, const WCHAR* name, WidePath
   return 1;
 }
 
+void DeleteFoundValue(HKEY root, const char* subkey, const char* name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, subkey, 0, KEY_SET_VALUE | ReaderView(), &key) != ERROR_SUCCESS)
+    return;
+  RegDeleteValueA(key, name);
+  RegCloseKey(key);
+}
+
 int FindRegString(HKEY root, const char* subkey, const char* name, PathBuffer& out) {
   return ReadString(root, subkey, name, out, false);
 }

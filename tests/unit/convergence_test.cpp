@@ -56,7 +56,9 @@ class Convergence : public SimTest {
   }
 
   // The application's installer before it runs /Install, as on a first install or a repair: its
-  // files and "InstallPath", and the PDF association taken over, the one it replaces saved once.
+  // files and "InstallPath", and the PDF association taken over, the one it replaces saved once;
+  // older copies of the saved values, which must never win, for the user and (on 64-bit
+  // Windows, where the agent reads the 64-bit view) in the 32-bit view.
   void RunInstaller() const {
     SeedProductFiles(kInstallDir, machine_.fileAttributes);
     sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "InstallPath", kInstallDir, View::Native);
@@ -68,11 +70,29 @@ class Convergence : public SimTest {
         sim::reg::GetValue(HKEY_LOCAL_MACHINE, kProductKey, "strdocument", View::Native)
             .has_value();
     for (const auto& [savedName, root, key, name, ours] : association) {
-      if (!saved)
+      if (!saved) {
         sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, savedName,
                             sim::reg::GetString(root, key, name).value_or(""), View::Native);
+        sim::reg::SetString(HKEY_CURRENT_USER, kProductKey, savedName, "User.Document");
+        if (machine_.wow64)
+          sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, savedName, "Wow.Document");
+      }
       sim::reg::SetString(root, key, name, ours);
     }
+  }
+
+  // "S" the installer, "I" /Install, "U" /Uninstall, "C" the user chooses another PDF program,
+  // "B" the next removal of the driver finds it busy.
+  void RunSteps(const char* steps) const {
+    for (const char* step = steps; *step; ++step)
+      if (*step == 'S')
+        RunInstaller();
+      else if (*step == 'C')
+        sim::reg::SetString(HKEY_CURRENT_USER, kUserPdfKey, "Progid", "Users.Choice");
+      else if (*step == 'B')
+        sim::FailNth("DeletePrinterDriverA", 1, FALSE, ERROR_PRINTER_DRIVER_IN_USE);
+      else
+        RunAgent(*step == 'I' ? "/Install" : "/Uninstall");
   }
 
   // A machine the installer has prepared for `command`: for the uninstall, with the product
@@ -111,6 +131,10 @@ class Convergence : public SimTest {
             command + " killed at call " + std::to_string(call) + ", after " +
             (call > 1 ? sim::Calls().back().Text() : "none") + (machine.wow64 ? ", 64-bit" : "") +
             (machine.fileAttributes & FILE_ATTRIBUTE_READONLY ? ", read-only files" : "");
+        if (command == "/Uninstall") {
+          RunAgent("/Uninstall");
+          ASSERT_EQ(sim::Dump(), end) << where << ": the next uninstall finishes the job";
+        }
         RunInstaller();
         RunAgent("/Install");
         if (command == "/Install") {
@@ -138,34 +162,31 @@ TEST_F(Convergence, AnUninstallKilledAtAnyCallIsMadeGoodByTheNextInstallAndUnins
   SweepKills("/Uninstall");
 }
 
-// Whole runs, one after the other: "S" the installer, "I" /Install, "U" /Uninstall.
+// Whole runs, one after the other (the letters of RunSteps), end as the shorter sequence does.
 TEST_F(Convergence, WholeRunSequencesEndAsOneInstallAndUninstall) {
   struct Sequence {
     const char* what;
     const char* steps;
+    const char* endsAs;
     DWORD fileAttributes;
-    bool driverInUse;  // at the first uninstall's removal of the driver
   };
   const Sequence sequences[] = {
-      {"install twice", "SISIU", FILE_ATTRIBUTE_ARCHIVE, false},
-      {"uninstall twice", "SIUU", FILE_ATTRIBUTE_ARCHIVE, false},
-      {"uninstall where the product never was", "USIU", FILE_ATTRIBUTE_ARCHIVE, false},
-      {"install after an uninstall that stopped at the driver", "SIUSIU", FILE_ATTRIBUTE_ARCHIVE,
-       true},
-      {"install again with read-only files", "SISISIU", kReadOnly, false},
+      {"install twice", "SISIU", "SIU", FILE_ATTRIBUTE_ARCHIVE},
+      {"uninstall twice", "SIUU", "SIU", FILE_ATTRIBUTE_ARCHIVE},
+      {"the user's choice between two uninstalls", "SIUCU", "SIUC", FILE_ATTRIBUTE_ARCHIVE},
+      {"uninstall where the product never was", "USIU", "SIU", FILE_ATTRIBUTE_ARCHIVE},
+      {"install after an uninstall that stopped at the driver", "SIBUSIU", "SIU",
+       FILE_ATTRIBUTE_ARCHIVE},
+      {"install again with read-only files", "SISISIU", "SIU", kReadOnly},
   };
   for (const Sequence& sequence : sequences)
     for (const bool wow64 : {false, true}) {
       const Machine machine{wow64, sequence.fileAttributes};
-      const std::string end = EndState(machine);
       NewMachine(machine);
-      if (sequence.driverInUse)
-        sim::FailNth("DeletePrinterDriverA", 1, FALSE, ERROR_PRINTER_DRIVER_IN_USE);
-      for (const char* step = sequence.steps; *step; ++step)
-        if (*step == 'S')
-          RunInstaller();
-        else
-          RunAgent(*step == 'I' ? "/Install" : "/Uninstall");
+      RunSteps(sequence.endsAs);
+      const std::string end = sim::Dump();
+      NewMachine(machine);
+      RunSteps(sequence.steps);
       EXPECT_EQ(sim::Dump(), end) << sequence.what << (wow64 ? " on 64-bit Windows" : "");
     }
 }

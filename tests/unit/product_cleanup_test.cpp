@@ -88,7 +88,8 @@ TEST_F(PdfAssociation, MachineValuesWinAndTheUserKeyIsNotEvenRead) {
   EXPECT_EQ(DocumentClass(), "PdfViewer.Document");
   EXPECT_EQ(MimeClsid(), "{MACHINE-CLSID}");
   EXPECT_EQ(ProgId(), "PdfViewer.Document.7");
-  EXPECT_EQ(CallSequence({"RegOpenKeyExA"}).find("HKCU, Software\\Tessix"), std::string::npos);
+  EXPECT_EQ(CallSequence({"RegOpenKeyExA"}).find("HKCU, Software\\Tessix Tembrin, 0, 0x1)"),
+            std::string::npos);
 }
 
 TEST_F(PdfAssociation, UserValuesFillInWhereTheMachineHasNoneOrAnEmptyOne) {
@@ -104,7 +105,7 @@ TEST_F(PdfAssociation, UserValuesFillInWhereTheMachineHasNoneOrAnEmptyOne) {
   // Two fallbacks to the user's key, for the CLSID and the ProgID.
   int userReads = 0;
   for (const sim::Call& call : sim::CallsTo("RegOpenKeyExA"))
-    userReads += call.args[0] == "HKCU" && call.args[1] == kProductKey;
+    userReads += call.args[0] == "HKCU" && call.args[1] == kProductKey && call.args[3] == "0x1";
   EXPECT_EQ(userReads, 2);
 }
 
@@ -119,8 +120,12 @@ TEST_F(PdfAssociation, AllThreeAreReadBeforeAnythingIsRestored) {
       order.push_back("read " + call.args[1]);
     else if (call.function == "RegSetValueExA" || call.function == "RegDeleteValueA")
       order.push_back(call.function + " " + call.args[1]);
+  // Then each is forgotten, the copy that was not restored first.
   EXPECT_EQ(order, (Names{"read strdocument", "read strCLSID", "read strProgid", "read strProgid",
-                          "RegSetValueExA ", "RegSetValueExA CLSID", "RegDeleteValueA Progid"}));
+                          "RegSetValueExA ", "RegSetValueExA CLSID", "RegDeleteValueA Progid",
+                          "RegDeleteValueA strdocument", "RegDeleteValueA strdocument",
+                          "RegDeleteValueA strCLSID", "RegDeleteValueA strCLSID",
+                          "RegDeleteValueA strProgid", "RegDeleteValueA strProgid"}));
 }
 
 TEST_F(PdfAssociation, MissingKeysAreCreatedOnlyToWriteAText) {
@@ -162,7 +167,7 @@ TEST_F(PdfAssociation, KeysThatCannotBeOpenedForDeletingAreLeftAlone) {
   EXPECT_EQ(DocumentClass(), "Tembrin.Document");
   EXPECT_EQ(MimeClsid(), "") << "the other rows go on";
   EXPECT_EQ(ProgId(), "Tembrin.Document");
-  EXPECT_EQ(sim::CountCalls("RegDeleteValueA"), 0);
+  EXPECT_EQ(sim::CountCalls("RegDeleteValueA"), 3) << "the three saved values only";
 }
 
 class ProductRegistration : public SimTest {
