@@ -18,6 +18,10 @@ using sim::detail::Lower;
 using sim::detail::SameText;
 
 constexpr DWORD kFilenameExcedRange = 206;  // ERROR_FILENAME_EXCED_RANGE
+// The attributes that keep CopyFileA from replacing a file: it creates the destination as
+// CreateFile with CREATE_ALWAYS does, which refuses an existing hidden or system file.
+constexpr DWORD kGuardingAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 // The attributes that SetFileAttributesA can change.
 constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                       FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | 0x100 |
@@ -218,8 +222,7 @@ DWORD CopyInto(const Node& source, const std::string& destination, bool failIfEx
     return ERROR_SHARING_VIOLATION;
   if (target && failIfExists)
     return ERROR_FILE_EXISTS;
-  if (target && (target->directory ||
-                 (target->attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))))
+  if (target && (target->directory || (target->attributes & kGuardingAttributes)))
     return ERROR_ACCESS_DENIED;
   if (target && target->inUse)
     return ERROR_SHARING_VIOLATION;

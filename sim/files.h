@@ -8,8 +8,8 @@
 // What the kernel32 calls model, as Windows behaves:
 // - CopyFileA overwrites unless told not to (ERROR_FILE_EXISTS) and copies the attributes, the
 //   read-only bit included; it fails on a missing source (ERROR_FILE_NOT_FOUND), a missing
-//   directory (ERROR_PATH_NOT_FOUND), a read-only or hidden destination (ERROR_ACCESS_DENIED)
-//   and an in-use destination (ERROR_SHARING_VIOLATION).
+//   directory (ERROR_PATH_NOT_FOUND), a read-only, hidden or system destination
+//   (ERROR_ACCESS_DENIED) and an in-use destination (ERROR_SHARING_VIOLATION).
 // - MoveFileA never replaces an existing name (ERROR_ALREADY_EXISTS) and renames in-use and
 //   read-only files, as Windows renames a loaded library.
 // - DeleteFileA fails on a missing file, and with ERROR_ACCESS_DENIED on a read-only, an in-use

@@ -1,5 +1,6 @@
 // The printer driver: its three files copied into the spooler's driver directory and registered
 // as a version-3 driver.
+#include "common/file_replacement.h"
 #include "common/names.h"
 #include "entry/state.h"
 #include "spooler/spooler.h"
@@ -66,20 +67,6 @@ void ClearReadOnly(const char* name) {
 }
 
 }  // namespace
-
-void ClearAttributes(const char* path, DWORD attributes) {
-  const DWORD old = GetFileAttributesA(path);
-  if (old == INVALID_FILE_ATTRIBUTES || (old & FILE_ATTRIBUTE_DIRECTORY) || !(old & attributes))
-    return;
-  SetFileAttributesA(path, (old & ~attributes) | FILE_ATTRIBUTE_NORMAL);
-}
-
-// CopyFileA refuses to replace a read-only or a hidden file (ERROR_ACCESS_DENIED), and the copy
-// of a driver file that came from read-only media, or from an MSI, is read-only.
-bool CopyOver(const char* source, const char* destination) {
-  ClearAttributes(destination, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-  return CopyFileA(source, destination, FALSE) != 0;
-}
 
 int DeployPrinterDriver() {
   for (const DriverFile& file : kDriverFiles)

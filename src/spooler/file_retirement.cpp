@@ -1,5 +1,6 @@
 // Driver files and the print proxy process in the driver directory: moved out of the way before
 // they are replaced or removed, and the proxy placed next to the driver.
+#include "common/file_replacement.h"
 #include "common/names.h"
 #include "entry/state.h"
 #include "spooler/spooler.h"

@@ -34,9 +34,3 @@ void RetireDriverFiles();
 int DeployProxyProcess();
 // Retires the proxy executable. Always 1.
 int RemoveProxyProcess();
-
-// Shared by the file steps. Clears the given attribute bits of a file (not of a directory), every
-// other bit staying as it is; a missing file is left alone.
-void ClearAttributes(const char* path, DWORD attributes);
-// CopyFileA over an existing destination, which first loses its read-only and hidden bits.
-bool CopyOver(const char* source, const char* destination);

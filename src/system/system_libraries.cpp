@@ -2,6 +2,7 @@
 // copies of them in the driver directory.
 #include "system/system.h"
 
+#include "common/file_replacement.h"
 #include "common/path_buffer.h"
 #include "entry/state.h"
 
@@ -14,9 +15,11 @@ constexpr char kFramedyn[] = "framedyn.dll";
 // not fit stops the step before it changes anything.
 struct LibraryPaths {
   PathBuffer psapiInSystem;
+  PathBuffer psapiCopy;
   PathBuffer psapiSource;
   PathBuffer framedynInSystem;
   PathBuffer framedynInWbem;
+  PathBuffer framedynCopy;
   PathBuffer framedynSource;
 };
 
@@ -29,9 +32,11 @@ bool GetWindowsDir(PathBuffer& directory) {
 
 bool FormLibraryPaths(const char* windowsDir, LibraryPaths& paths) {
   return FormatPath(paths.psapiInSystem, "%s\\System32\\%s", windowsDir, kPsapi) &&
+         FormatPath(paths.psapiCopy, "%s\\System32\\%s.tmp", windowsDir, kPsapi) &&
          FormatPath(paths.psapiSource, "%s\\%s", DriverDir, kPsapi) &&
          FormatPath(paths.framedynInSystem, "%s\\System32\\%s", windowsDir, kFramedyn) &&
          FormatPath(paths.framedynInWbem, "%s\\System32\\wbem\\%s", windowsDir, kFramedyn) &&
+         FormatPath(paths.framedynCopy, "%s\\System32\\wbem\\%s.tmp", windowsDir, kFramedyn) &&
          FormatPath(paths.framedynSource, "%s\\%s", DriverDir, kFramedyn);
 }
 
@@ -45,12 +50,24 @@ bool IsPresent(const char* path) {
   return true;
 }
 
+// A copy cut short (a killed run, a full disk) would leave a short library that counts as
+// present from then on and breaks every program that loads it. So the library is copied under a
+// temporary name beside it, one that no program loads, and renamed into place when whole. A
+// copy left over from a run cut short is overwritten.
+bool PutInPlace(const char* copy, const char* destination) {
+  if (MoveFileA(copy, destination))
+    return true;
+  DeleteFileA(copy);
+  return false;
+}
+
 // The System32 paths are used as they are: a 32-bit process on 64-bit Windows gets SysWOW64,
 // which is where its own libraries belong.
 bool ProvidePsapi(const LibraryPaths& paths) {
   if (IsPresent(paths.psapiInSystem))
     return true;
-  return CopyFileA(paths.psapiSource, paths.psapiInSystem, FALSE) != FALSE;
+  return CopyOver(paths.psapiSource, paths.psapiCopy) &&
+         PutInPlace(paths.psapiCopy, paths.psapiInSystem);
 }
 
 // framedyn.dll belongs to WMI and is accepted in System32 or its "wbem" folder, but provided in
@@ -58,8 +75,9 @@ bool ProvidePsapi(const LibraryPaths& paths) {
 bool ProvideFramedyn(const LibraryPaths& paths) {
   if (IsPresent(paths.framedynInSystem) || IsPresent(paths.framedynInWbem))
     return true;
-  return CopyFileA(paths.framedynSource, paths.framedynInWbem, FALSE) ||
-         CopyFileA(paths.framedynSource, paths.framedynInWbem, FALSE);
+  return (CopyOver(paths.framedynSource, paths.framedynCopy) ||
+          CopyOver(paths.framedynSource, paths.framedynCopy)) &&
+         PutInPlace(paths.framedynCopy, paths.framedynInWbem);
 }
 
 }  // namespace

@@ -115,7 +115,9 @@ class PrinterWin32(PrinterCase):
         # Driver files often arrive read-only, from read-only media or with an MSI's read-only
         # attribute, and their copies keep the bit. Each install retires the copies of the one
         # before and copies over those in the driver directory itself: the printer must keep all
-        # its files. (Wine run by root would overwrite and delete read-only files regardless.)
+        # its files. (Wine run by root would overwrite and delete read-only files regardless.
+        # Wine 8 also replaces hidden and system files, which Windows' CopyFile refuses as it
+        # refuses read-only ones: the unit tests' simulation shows those.)
         self.assertNotEqual(os.getuid(), 0, "Windows' access checks need an ordinary user")
         creator = self.prefix.unix_path(product.INSTALL_DIR + r"\plugins\creator")
         for path in creator.iterdir():

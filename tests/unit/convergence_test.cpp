@@ -20,7 +20,9 @@ constexpr char kPdfMimeKey[] = "Software\\Classes\\MIME\\Database\\Content Type\
 constexpr char kUserPdfKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.pdf";
 constexpr char kAddinKey[] = "Software\\Classes\\CLSID\\{0ADD1A11-7E2D-4B5C-9A31-5E6F70819203}";
-constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
+// Files that CopyFileA refuses to replace: as they come from read-only media or an MSI.
+constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                            FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 
 // The add-in registers itself as a COM server does, through the registry from inside the agent's
 // process, so that a kill can stop it halfway too.

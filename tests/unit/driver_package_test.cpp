@@ -75,14 +75,15 @@ TEST_F(DriverPackage, AMissingSourceStopsTheCopiesAndTheRegistration) {
   EXPECT_EQ(sim::CountCalls("AddPrinterDriverA"), 0);
 }
 
-// CopyFileA refuses a read-only or hidden destination: an earlier copy first loses those two
-// bits, and keeps the others until the copy replaces it.
-TEST_F(DriverPackage, AnExistingFileInTheDriverDirectoryIsOverwrittenReadOnlyOrHidden) {
+// CopyFileA refuses a read-only, hidden or system destination: an earlier copy first loses those
+// three bits, and keeps the others until the copy replaces it.
+TEST_F(DriverPackage, AnExistingFileInTheDriverDirectoryIsOverwrittenReadOnlyHiddenOrSystem) {
   const std::pair<DWORD, const char*> cases[] = {
       {FILE_ATTRIBUTE_ARCHIVE, nullptr},
       {FILE_ATTRIBUTE_READONLY, "0x80"},
       {FILE_ATTRIBUTE_HIDDEN, "0x80"},
-      {FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, "0x84"}};
+      {FILE_ATTRIBUTE_SYSTEM, "0x80"},
+      {FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | 0x20, "0xa0"}};
   for (const auto& [attributes, cleared] : cases) {
     SetUp();
     sim::files::AddFile(In(kX86Dir, "qelvpr_drv.dll"), "an older driver", attributes);

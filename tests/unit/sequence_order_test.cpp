@@ -35,7 +35,7 @@ int InstallStep(const sim::Call& call, int) {
   if (Names(call, "RegDeleteKeyA", 0, "HKCU"))
     return 1;  // DeleteKeyTree of the beta key
   if (f == "MoveFileA")
-    return 2;  // RetireDriverFiles
+    return EndsWith(call.args[0], ".dll.tmp") ? 7 : 2;  // a library renamed into place; retiring
   if (f == "XcvDataW")
     return 3;  // AddPrinterPort
   if (f == "AddPrinterDriverA")
@@ -45,7 +45,7 @@ int InstallStep(const sim::Call& call, int) {
   if (f == "CopyFileA" && EndsWith(call.args[1], "\\3\\QXN_ProxyProcess.exe"))
     return 6;  // DeployProxyProcess
   if (f == "GetWindowsDirectoryA" || f == "FindFirstFileA" ||
-      (f == "CopyFileA" && EndsWith(call.args[1], "framedyn.dll")))
+      (f == "CopyFileA" && EndsWith(call.args[1], "framedyn.dll.tmp")))
     return 7;  // ProvisionSystemLibraries
   if (f == "OleInitialize" || f == "DllRegisterServer" || f == "OleUninitialize")
     return 8;  // RegisterWordAddin

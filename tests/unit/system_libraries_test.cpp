@@ -57,16 +57,21 @@ TEST_F(SystemLibraries, AnyEntryOfTheNameCountsAsPresent) {
   EXPECT_EQ(Copies(), "");
 }
 
+// Copied under a temporary name and renamed into place, so that a copy cut short never leaves a
+// short library under the real name; one left by such a copy, read-only or not, is replaced.
 TEST_F(SystemLibraries, MissingLibrariesAreCopiedFromTheDriverDirectory) {
   ShipInDriverDir("psapi.dll");
   ShipInDriverDir("framedyn.dll");
+  sim::files::AddFile(std::string(kSystemPsapi) + ".tmp", "shi", FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(ProvisionSystemLibraries(), 1);
   EXPECT_EQ(sim::files::Contents(kSystemPsapi), "shipped psapi.dll");
   EXPECT_EQ(sim::files::Contents(kWbemFramedyn), "shipped framedyn.dll");
   EXPECT_FALSE(sim::files::Exists(kSystemFramedyn)) << "framedyn.dll goes to wbem only";
   EXPECT_EQ(Copies(), std::string("CopyFileA(") + kDriverDir + "\\psapi.dll, " + kSystemPsapi +
-                          ", 0), CopyFileA(" + kDriverDir + "\\framedyn.dll, " + kWbemFramedyn +
-                          ", 0)");
+                          ".tmp, 0), CopyFileA(" + kDriverDir + "\\framedyn.dll, " + kWbemFramedyn +
+                          ".tmp, 0)");
+  EXPECT_EQ(sim::files::List("C:\\Windows\\System32\\wbem"), Names{"framedyn.dll"});
+  EXPECT_FALSE(sim::files::Exists(std::string(kSystemPsapi) + ".tmp"));
 }
 
 TEST_F(SystemLibraries, PsapiThatCannotBeProvidedStopsBeforeFramedyn) {
@@ -83,7 +88,7 @@ TEST_F(SystemLibraries, FramedynCopyIsTriedTwiceAndPsapiStays) {
   const std::vector<sim::Call> copies = sim::CallsTo("CopyFileA");
   ASSERT_EQ(copies.size(), 3u);
   EXPECT_EQ(copies[1].Text(), copies[2].Text());
-  EXPECT_EQ(copies[2].args[1], kWbemFramedyn);
+  EXPECT_EQ(copies[2].args[1], std::string(kWbemFramedyn) + ".tmp");
   EXPECT_TRUE(sim::files::Exists(kSystemPsapi));
 }
 
@@ -125,10 +130,10 @@ TEST_F(SystemLibraries, UnknownWindowsDirectoryTestsAndCopiesNothing) {
 }
 
 TEST_F(SystemLibraries, PathsThatWouldNotFitFailBeforeAnythingIsTested) {
-  // "\System32\wbem\framedyn.dll" has 27 characters: a 232-character Windows directory is the
-  // longest that works, though the psapi.dll paths would fit one more.
-  const std::string fits = "C:\\" + std::string(100, 'a') + "\\" + std::string(128, 'b');
-  ASSERT_EQ(fits.size(), 232u);
+  // "\System32\wbem\framedyn.dll.tmp" has 31 characters: a 228-character Windows directory is
+  // the longest that works, though the psapi.dll paths would fit more.
+  const std::string fits = "C:\\" + std::string(100, 'a') + "\\" + std::string(124, 'b');
+  ASSERT_EQ(fits.size(), 228u);
   sim::settings().windowsDirectory = fits;
   sim::files::AddDirectory(fits + "\\System32\\wbem");
   ShipInDriverDir("psapi.dll");
