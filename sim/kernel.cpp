@@ -39,6 +39,7 @@ struct Kernel {
   std::vector<uintptr_t> redirectionCookies;  // handed out by the disables, innermost last
   uintptr_t nextCookie = 0x7e570000;
   std::set<void*> heapBlocks;
+  DWORD clock = 0;  // milliseconds slept: the only time that passes in the simulated machine
 };
 
 Kernel& kernelState() {
@@ -339,6 +340,10 @@ bool RedirectionDisabled() {
   return kernelState().redirectionDisabled;
 }
 
+DWORD Clock() {
+  return kernelState().clock;
+}
+
 }  // namespace sim::kernel
 
 using namespace sim::detail;
@@ -580,6 +585,11 @@ BOOL WINAPI FreeLibrary(HMODULE handle) {
 }
 
 // A pure lookup of the code page's table: not logged, never failed.
+void WINAPI Sleep(DWORD milliseconds) {
+  if (!Enter("Sleep", {Num(milliseconds)}).fired)
+    kernelState().clock += milliseconds;
+}
+
 BOOL WINAPI IsDBCSLeadByte(BYTE byte) {
   return IsLeadByte(byte) ? TRUE : FALSE;
 }

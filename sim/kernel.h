@@ -49,4 +49,7 @@ std::optional<std::string> DllDirectory();
 // Whether the calling thread's file-system redirection is switched off right now.
 bool RedirectionDisabled();
 
+// The machine's time in milliseconds: only Sleep lets it pass.
+DWORD Clock();
+
 }  // namespace sim::kernel

@@ -2,6 +2,7 @@
 // printers, the default printer and printer handles.
 #include "files.h"
 #include "internal.h"
+#include "kernel.h"
 #include "spooler.h"
 
 #include <winspool.h>
@@ -39,6 +40,13 @@ struct PrinterEntry {
   bool withoutNames = false;
 };
 
+// A printer deleted while its driver is still held: until the moment given, and while a handle
+// to it stays open.
+struct DeletedPrinter {
+  std::string name, driver;
+  DWORD releasedAt;
+};
+
 enum class HandleKind { Server, Printer, Monitor };
 
 struct Handle {
@@ -56,6 +64,10 @@ struct Spooler {
   std::map<uintptr_t, Handle> handles;
   std::set<uintptr_t> closed;  // handles are never reused, so a closed one stays recognisable
   uintptr_t nextHandle = 0x9000;
+  bool stopped = false;
+  DWORD releaseDelay = 0;
+  std::set<std::string> heldByOthers;  // lower-case printer names
+  std::vector<DeletedPrinter> deleted;
 };
 
 Spooler& spoolerState() {
@@ -88,10 +100,29 @@ std::vector<PrinterEntry>::iterator FindPrinter(const std::string& name) {
                       [&](const PrinterEntry& entry) { return SameText(entry.info.name, name); });
 }
 
+bool HeldOpen(const std::string& printer) {
+  const Spooler& spooler = spoolerState();
+  return spooler.heldByOthers.count(Lower(printer)) ||
+         std::any_of(spooler.handles.begin(), spooler.handles.end(), [&](const auto& handle) {
+           return handle.second.kind == HandleKind::Printer &&
+                  SameText(handle.second.name, printer);
+         });
+}
+
 bool DriverInUse(const std::string& name) {
-  const auto& printers = spoolerState().printers;
-  return std::any_of(printers.begin(), printers.end(),
-                     [&](const PrinterEntry& entry) { return SameText(entry.info.driver, name); });
+  const Spooler& spooler = spoolerState();
+  return std::any_of(
+             spooler.printers.begin(), spooler.printers.end(),
+             [&](const PrinterEntry& entry) { return SameText(entry.info.driver, name); }) ||
+         std::any_of(spooler.deleted.begin(), spooler.deleted.end(), [&](const DeletedPrinter& p) {
+           return SameText(p.driver, name) &&
+                  (sim::kernel::Clock() < p.releasedAt || HeldOpen(p.name));
+         });
+}
+
+// A stopped or disabled spooler answers no call.
+bool Stopped() {
+  return spoolerState().stopped;
 }
 
 // A handle used after its close is the caller's fault, even where the spooler only answers
@@ -409,6 +440,21 @@ void SetDefault(const std::string& printer) {
   spoolerState().defaultPrinter = printer;
 }
 
+void SetDriverRelease(DWORD milliseconds) {
+  spoolerState().releaseDelay = milliseconds;
+}
+
+void HoldOpen(const std::string& printer, bool held) {
+  if (held)
+    spoolerState().heldByOthers.insert(detail::Lower(printer));
+  else
+    spoolerState().heldByOthers.erase(detail::Lower(printer));
+}
+
+void Stop() {
+  spoolerState().stopped = true;
+}
+
 std::string Dump() {
   const Spooler& spooler = spoolerState();
   std::string out;
@@ -470,6 +516,8 @@ BOOL WINAPI GetPrinterDriverDirectoryA(LPSTR server, LPSTR environment, DWORD le
       Enter("GetPrinterDriverDirectoryA", {Str(server), Str(environment), Num(level), Num(size)});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
+  if (Stopped())
+    return Failed(RPC_S_SERVER_UNAVAILABLE);
   if (level != 1)
     return Failed(kInvalidLevel);
   const std::string directory =
@@ -490,6 +538,8 @@ BOOL WINAPI OpenPrinterA(LPSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSA defaul
       Enter("OpenPrinterA", {Str(name), defaults ? Hex(defaults->DesiredAccess) : "NULL"});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
+  if (Stopped())
+    return Failed(RPC_S_SERVER_UNAVAILABLE);
   if (!handle)
     return Failed(ERROR_INVALID_PARAMETER);
   *handle = nullptr;
@@ -534,6 +584,8 @@ BOOL WINAPI XcvDataW(HANDLE handle, PCWSTR dataName, PBYTE input, DWORD inputSiz
       *status = *hit.status;
     return static_cast<BOOL>(hit.result);
   }
+  if (Stopped())
+    return Failed(RPC_S_SERVER_UNAVAILABLE);
   const Handle* monitor = HandleOf("XcvDataW", handle);
   if (!monitor || monitor->kind != HandleKind::Monitor)
     return Failed(ERROR_INVALID_HANDLE);
@@ -551,6 +603,8 @@ BOOL WINAPI AddPrinterDriverA(LPSTR server, DWORD level, LPBYTE info) {
   const Hit hit = EnterAddPrinterDriver(server, level, readable ? record : nullptr);
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
+  if (Stopped())
+    return Failed(RPC_S_SERVER_UNAVAILABLE);
   if (!readable)
     return Failed(record ? kInvalidLevel : ERROR_INVALID_PARAMETER);
   if (const DWORD error = AddDriverRecord(*record))
@@ -564,6 +618,10 @@ HANDLE WINAPI AddPrinterA(LPSTR server, DWORD level, LPBYTE info) {
   const Hit hit = EnterAddPrinter(server, level, readable ? record : nullptr);
   if (hit.fired)
     return reinterpret_cast<HANDLE>(static_cast<intptr_t>(hit.result));
+  if (Stopped()) {
+    SetLastError(RPC_S_SERVER_UNAVAILABLE);
+    return nullptr;
+  }
   if (!readable) {
     SetLastError(record ? kInvalidLevel : ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -583,6 +641,8 @@ BOOL WINAPI EnumPrintersA(DWORD flags, LPSTR name, DWORD level, LPBYTE block, DW
   const Hit hit = Enter("EnumPrintersA", {Hex(flags), Str(name), Num(level), Num(size)});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
+  if (Stopped())
+    return Failed(RPC_S_SERVER_UNAVAILABLE);
   if (!needed || !returned)
     return Failed(kNullReference);
   if (level != 2)
@@ -612,6 +672,8 @@ BOOL WINAPI DeletePrinter(HANDLE handle) {
   const Hit hit = Enter("DeletePrinter", {Hex(reinterpret_cast<uintptr_t>(handle))});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
+  if (Stopped())
+    return Failed(RPC_S_SERVER_UNAVAILABLE);
   const Handle* printer = HandleOf("DeletePrinter", handle);
   if (!printer || printer->kind != HandleKind::Printer)
     return Failed(ERROR_INVALID_HANDLE);
@@ -622,6 +684,8 @@ BOOL WINAPI DeletePrinter(HANDLE handle) {
     return Failed(ERROR_INVALID_PRINTER_NAME);
   if (SameText(spoolerState().defaultPrinter, printer->name))
     spoolerState().defaultPrinter.clear();
+  spoolerState().deleted.push_back(
+      {found->info.name, found->info.driver, sim::kernel::Clock() + spoolerState().releaseDelay});
   spoolerState().printers.erase(found);
   return TRUE;
 }
@@ -630,6 +694,8 @@ BOOL WINAPI DeletePrinterDriverA(LPSTR server, LPSTR environment, LPSTR driver) 
   const Hit hit = Enter("DeletePrinterDriverA", {Str(server), Str(environment), Str(driver)});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
+  if (Stopped())
+    return Failed(RPC_S_SERVER_UNAVAILABLE);
   if (!sim::settings().administrator)
     return Failed(ERROR_ACCESS_DENIED);
   if (!driver)
@@ -656,6 +722,8 @@ BOOL WINAPI EnumPrinterDriversA(LPSTR server, LPSTR environment, DWORD level, LP
       Enter("EnumPrinterDriversA", {Str(server), Str(environment), Num(level), Num(size)});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
+  if (Stopped())
+    return Failed(RPC_S_SERVER_UNAVAILABLE);
   if (!needed || !returned)
     return Failed(kNullReference);
   *returned = 0;
@@ -689,6 +757,8 @@ BOOL WINAPI SimSetDefaultPrinterA(LPCSTR printer) {
   const Hit hit = Enter("SetDefaultPrinterA", {Str(printer)});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
+  if (Stopped())
+    return Failed(RPC_S_SERVER_UNAVAILABLE);
   const auto& printers = spoolerState().printers;
   if (!printer || !*printer) {
     // No name keeps the default, or makes the first printer the default when there is none.

@@ -23,7 +23,8 @@
 //   printers: success with 0 bytes needed.
 // - DeletePrinter needs DELETE access; DeletePrinterDriverA (NULL environment = "Windows NT x86")
 //   fails with ERROR_UNKNOWN_PRINTER_DRIVER for an unknown driver and, for the spooler's own
-//   environment, with ERROR_PRINTER_DRIVER_IN_USE while a printer uses it (Wine 8 does not check).
+//   environment, with ERROR_PRINTER_DRIVER_IN_USE while a printer uses it, or a deleted one still
+//   holds it (SetDriverRelease, HoldOpen; Wine 8 does not check).
 // - SetDefaultPrinterA (exported by "winspool.drv", looked up at run time) needs an existing
 //   printer (ERROR_INVALID_PRINTER_NAME).
 #pragma once
@@ -66,6 +67,16 @@ std::vector<Printer> Printers();  // in enumeration order: the order they were a
 // EnumPrintersA reports this printer with NULL pPrinterName and pDriverName, as a broken print
 // provider may.
 void ReportWithoutNames(const std::string& printer);
+
+// The spooler holds a driver for a while after the last printer that used it is deleted:
+// DeletePrinterDriverA fails with ERROR_PRINTER_DRIVER_IN_USE for `milliseconds` of the machine's
+// time (sim::kernel::Clock, which only Sleep advances; 0 at start: not at all), and as long as a
+// handle to that printer stays open, the agent's own or one that another program holds.
+void SetDriverRelease(DWORD milliseconds);
+void HoldOpen(const std::string& printer, bool held = true);
+
+// A stopped or disabled spooler: every call but ClosePrinter fails with RPC_S_SERVER_UNAVAILABLE.
+void Stop();
 
 std::string DefaultPrinter();  // "" when there is none
 void SetDefault(const std::string& printer);

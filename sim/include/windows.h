@@ -147,6 +147,7 @@ static_assert(sizeof(WIN32_FIND_DATAA) == 320, "WIN32_FIND_DATAA is 320 bytes on
 #define ERROR_PRINTER_ALREADY_EXISTS 1802L
 #define ERROR_INVALID_ENVIRONMENT 1805L
 #define ERROR_PRINTER_DRIVER_IN_USE 3001L
+#define RPC_S_SERVER_UNAVAILABLE 1722L
 
 #define S_OK ((HRESULT)0)
 #define S_FALSE ((HRESULT)1)
@@ -244,6 +245,9 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar);
+
+// kernel32: waiting.
+void WINAPI Sleep(DWORD dwMilliseconds);
 
 // kernel32: heap.
 HANDLE WINAPI GetProcessHeap(void);

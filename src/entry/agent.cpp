@@ -45,12 +45,15 @@ void LoadInstallDir() {
     memset(InstallDir, 0, sizeof InstallDir);
 }
 
-// A 32-bit process on 64-bit Windows still installs the x64 driver: the spooler runs 64-bit.
+// A 32-bit process on 64-bit Windows still installs the x64 driver: the spooler runs 64-bit. A
+// stopped or disabled spooler (a common hardening of servers) names no directory, and every
+// path below it would lie at the root of the current drive: then there is none, "".
 void LoadDriverDir() {
   CopyPath(DriverEnvironment, Is64BitWindows ? "Windows x64" : "Windows NT x86");
   DWORD needed = 0;
   if (!GetPrinterDriverDirectoryA(nullptr, DriverEnvironment, 1, reinterpret_cast<BYTE*>(DriverDir),
-                                  sizeof DriverDir, &needed))
+                                  sizeof DriverDir, &needed) ||
+      !IsFullPath(DriverDir))
     DriverDir[0] = '\0';
 }
 

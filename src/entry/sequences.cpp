@@ -65,8 +65,9 @@ void WriteInstallationRecord() {
 }
 
 void RunInstall() {
-  // Nothing to install from: even retiring the old driver files would break a printer that works.
-  if (!HasInstallDir())
+  // Nothing to install from, or nowhere to install to: even retiring the old driver files would
+  // break a printer that works.
+  if (!HasInstallDir() || !HasDriverDir())
     return;
   DeleteKeyTree(HKEY_CURRENT_USER, kBetaKey);
   RetireDriverFiles();
@@ -87,7 +88,9 @@ void RunInstall() {
 }
 
 void RunUninstall() {
-  RetireDriverFiles();
+  // Without the driver directory the file steps would work at the root of the current drive.
+  if (HasDriverDir())
+    RetireDriverFiles();
   // Without the installation directory the add-in cannot be found. The rest goes all the same: a
   // product whose key is already gone must still be removable.
   if (HasInstallDir())
@@ -99,7 +102,7 @@ void RunUninstall() {
     return;
   if (!RemovePrinterDriver())
     return;
-  if (!DeletePrinterPort())
+  if (!DeletePrinterPort() || !HasDriverDir())
     return;
   RemoveProxyProcess();
 }

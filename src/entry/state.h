@@ -7,8 +7,12 @@ extern int HasAdminRights;     // starts at 1: only a successful probe can take 
 extern int Is64BitWindows;     // a 32-bit process under WOW64
 extern PathBuffer InstallDir;  // a full path ending in a backslash, or "" when there is none
 extern PathBuffer DriverEnvironment;
-extern PathBuffer DriverDir;  // as the spooler returns it, no trailing backslash
+extern PathBuffer DriverDir;  // as the spooler returns it, no trailing backslash; "" for none
 
 inline bool HasInstallDir() {
   return InstallDir[0] != '\0';
+}
+
+inline bool HasDriverDir() {
+  return DriverDir[0] != '\0';
 }

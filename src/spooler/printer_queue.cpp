@@ -94,6 +94,9 @@ int DeletePrintersOfDriver() {
 
 namespace {
 
+// 125 + 250 + 500 + 1000 * 4 ms: 4.875 s of waiting at most.
+constexpr int kDriverReleaseRetries = 7;
+
 // Whether the spooler lists the driver for DriverEnvironment. When it cannot say, the driver
 // counts as there: a removal that failed must not pass for a success.
 bool DriverIsRegistered() {
@@ -117,6 +120,24 @@ bool DriverIsRegistered() {
   return found;
 }
 
+// The spooler lets go of a driver a moment after the last printer that used it is deleted, and
+// only once no program holds a handle to that printer any more; until then the removal fails
+// with ERROR_PRINTER_DRIVER_IN_USE. So it is tried again for up to about five seconds, at
+// growing intervals: enough for the spooler, which lets go within a second, while a printer that
+// another program keeps open (a print dialog, a queue window) is not let go of in any time an
+// installer can wait for. Any other answer is final at once.
+bool DeleteDriverWhenReleased() {
+  DWORD wait = 125;
+  for (int attempt = 0;; ++attempt) {
+    if (DeletePrinterDriverA(nullptr, DriverEnvironment, const_cast<LPSTR>(kDriverName)))
+      return true;
+    if (GetLastError() != ERROR_PRINTER_DRIVER_IN_USE || attempt == kDriverReleaseRetries)
+      return false;
+    Sleep(wait);
+    wait = wait < 1000 ? wait * 2 : 1000;
+  }
+}
+
 }  // namespace
 
 // The environment is named: with NULL the spooler takes the calling program's own, which for
@@ -125,7 +146,7 @@ bool DriverIsRegistered() {
 // that stopped before the driver must not leave the port behind at the uninstall. Windows
 // answers 1797 there and Wine 8 answers 126, so the spooler is asked rather than the code read.
 int RemovePrinterDriver() {
-  if (DeletePrinterDriverA(nullptr, DriverEnvironment, const_cast<LPSTR>(kDriverName)))
+  if (DeleteDriverWhenReleased())
     return 1;
   return DriverIsRegistered() ? 0 : 1;
 }

@@ -84,15 +84,15 @@ class Convergence : public SimTest {
   }
 
   // "S" the installer, "I" /Install, "U" /Uninstall, "C" the user chooses another PDF program,
-  // "B" the next removal of the driver finds it busy.
+  // "H" another program opens the printer and holds it, "R" it lets go.
   void RunSteps(const char* steps) const {
     for (const char* step = steps; *step; ++step)
       if (*step == 'S')
         RunInstaller();
       else if (*step == 'C')
         sim::reg::SetString(HKEY_CURRENT_USER, kUserPdfKey, "Progid", "Users.Choice");
-      else if (*step == 'B')
-        sim::FailNth("DeletePrinterDriverA", 1, FALSE, ERROR_PRINTER_DRIVER_IN_USE);
+      else if (*step == 'H' || *step == 'R')
+        sim::spooler::HoldOpen(kPrinterName, *step == 'H');
       else
         RunAgent(*step == 'I' ? "/Install" : "/Uninstall");
   }
@@ -177,7 +177,7 @@ TEST_F(Convergence, WholeRunSequencesEndAsOneInstallAndUninstall) {
       {"uninstall twice", "SIUU", "SIU", FILE_ATTRIBUTE_ARCHIVE},
       {"the user's choice between two uninstalls", "SIUCU", "SIUC", FILE_ATTRIBUTE_ARCHIVE},
       {"uninstall where the product never was", "USIU", "SIU", FILE_ATTRIBUTE_ARCHIVE},
-      {"install after an uninstall that stopped at the driver", "SIBUSIU", "SIU",
+      {"install after an uninstall that stopped at the driver", "SIHURSIU", "SIU",
        FILE_ATTRIBUTE_ARCHIVE},
       {"install again with read-only files", "SISISIU", "SIU", kReadOnly},
   };

@@ -167,6 +167,10 @@ TEST_F(Entry, FailedDriverDirectoryLeavesItEmpty) {
   memset(DriverDir, 0, sizeof DriverDir);
   RunAgent("");
   EXPECT_STREQ(DriverDir, "") << "a directory that does not fit is not taken in part";
+  SetUp();
+  sim::spooler::SetDriverDirectory("Windows NT x86", "spool\\drivers\\w32x86");
+  RunAgent("");
+  EXPECT_STREQ(DriverDir, "") << "a relative directory names a place below the current one";
 }
 
 // NT 4 and the 95/98/Me family skip both probes: the whole install runs as for an
@@ -237,6 +241,22 @@ TEST_F(Entry, RunOnceIsSkippedWhenTheFolderCannotBeDetermined) {
   RunAgent("/Install");
   EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kRunOnceKey));
   EXPECT_EQ(Recorded("Language"), "1033");
+}
+
+// A stopped or disabled spooler names no driver directory, and paths below none would lie at the
+// root of the current drive: the install changes nothing, the uninstall only its registry part.
+TEST_F(Entry, WithoutTheSpoolerNoFileIsTouched) {
+  SeedInstallPath();
+  sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "strdocument", "Old.Document");
+  sim::spooler::Stop();
+  const std::string before = sim::Dump();
+  RunAgent("/Install");
+  EXPECT_EQ(sim::Dump(), before);
+  RunAgent("/Uninstall");
+  EXPECT_EQ(sim::reg::GetString(HKEY_LOCAL_MACHINE, "Software\\Classes\\.pdf", ""), "Old.Document");
+  EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
+  for (const char* call : {"MoveFileA", "DeleteFileA", "MoveFileExA", "GetFileAttributesA"})
+    EXPECT_EQ(sim::CountCalls(call), 0) << call;
 }
 
 TEST_F(Entry, InstallWritesRunOnceBeforeTheRecordInTableOrder) {

@@ -166,4 +166,30 @@ TEST_F(PrinterQueue, RemoveDriverFailsOnlyForADriverThatIsThere) {
   EXPECT_EQ(RemovePrinterDriver(), 1) << "no drivers at all";
 }
 
+// The spooler holds a driver a moment after its last printer goes, and as long as another
+// program holds that printer open: the removal is tried again, for a few seconds at most.
+TEST_F(PrinterQueue, ABusyDriverIsWaitedForAFewSecondsAtMost) {
+  struct Row {
+    DWORD release;
+    bool heldOpen;
+    int result;
+    DWORD waited;
+  } rows[] = {{0, false, 1, 0}, {700, false, 1, 875}, {60000, false, 0, 4875}, {0, true, 0, 4875}};
+  for (const Row& row : rows) {
+    SetUp();
+    sim::spooler::AddDriver(kDriverName);
+    sim::spooler::AddPrinter(kPrinterName, kPortName, kDriverName);
+    sim::spooler::SetDriverRelease(row.release);
+    sim::spooler::HoldOpen(kPrinterName, row.heldOpen);
+    EXPECT_EQ(DeletePrintersOfDriver(), 1);
+    EXPECT_EQ(RemovePrinterDriver(), row.result) << row.release << (row.heldOpen ? ", held" : "");
+    EXPECT_EQ(sim::kernel::Clock(), row.waited) << row.release << (row.heldOpen ? ", held" : "");
+  }
+  SetUp();
+  sim::spooler::AddDriver(kDriverName);
+  sim::FailAlways("DeletePrinterDriverA", FALSE, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RemovePrinterDriver(), 0);
+  EXPECT_EQ(sim::CountCalls("Sleep"), 0) << "any other refusal is final at once";
+}
+
 }  // namespace
