@@ -58,9 +58,8 @@ class Convergence : public SimTest {
   }
 
   // The application's installer before it runs /Install, as on a first install or a repair: its
-  // files and "InstallPath", and the PDF association taken over, the one it replaces saved once;
-  // older copies of the saved values, which must never win, for the user and (on 64-bit
-  // Windows, where the agent reads the 64-bit view) in the 32-bit view.
+  // files, "InstallPath", the PDF association taken over and the one it replaces saved once, and
+  // copies that must never win: the user's, and on 64-bit Windows the 32-bit view's.
   void RunInstaller() const {
     SeedProductFiles(kInstallDir, machine_.fileAttributes);
     sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "InstallPath", kInstallDir, View::Native);

@@ -243,8 +243,7 @@ TEST_F(Entry, RunOnceIsSkippedWhenTheFolderCannotBeDetermined) {
   EXPECT_EQ(Recorded("Language"), "1033");
 }
 
-// A stopped or disabled spooler names no driver directory, and paths below none would lie at the
-// root of the current drive: the install changes nothing, the uninstall only its registry part.
+// No spooler, no driver directory: the install changes nothing, the uninstall only the registry.
 TEST_F(Entry, WithoutTheSpoolerNoFileIsTouched) {
   SeedInstallPath();
   sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "strdocument", "Old.Document");
