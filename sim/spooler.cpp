@@ -120,9 +120,15 @@ bool DriverInUse(const std::string& name) {
          });
 }
 
-// A stopped or disabled spooler answers no call.
-bool Stopped() {
-  return spoolerState().stopped;
+// Enter for the calls that reach the spooler: a stopped or disabled one answers none of them, as
+// an injected fault with RPC_S_SERVER_UNAVAILABLE and a zero result would.
+sim::detail::Hit EnterSpooler(const char* function, std::initializer_list<std::string> args) {
+  sim::detail::Hit hit = sim::detail::Enter(function, args);
+  if (!hit.fired && spoolerState().stopped) {
+    SetLastError(RPC_S_SERVER_UNAVAILABLE);
+    hit = sim::detail::Hit{true, 0, std::nullopt};
+  }
+  return hit;
 }
 
 // A handle used after its close is the caller's fault, even where the spooler only answers
@@ -478,8 +484,8 @@ namespace {
 // The call log shows the records field by field, so that tests see "" apart from NULL.
 Hit EnterAddPrinterDriver(LPSTR server, DWORD level, const DRIVER_INFO_3A* record) {
   if (!record)
-    return Enter("AddPrinterDriverA", {Str(server), Num(level)});
-  return Enter(
+    return EnterSpooler("AddPrinterDriverA", {Str(server), Num(level)});
+  return EnterSpooler(
       "AddPrinterDriverA",
       {Str(server), Num(level), Num(record->cVersion), Str(record->pName),
        Str(record->pEnvironment), Str(record->pDriverPath), Str(record->pDataFile),
@@ -493,17 +499,17 @@ std::string Pointer(const void* pointer) {
 
 Hit EnterAddPrinter(LPSTR server, DWORD level, const PRINTER_INFO_2A* record) {
   if (!record)
-    return Enter("AddPrinterA", {Str(server), Num(level)});
+    return EnterSpooler("AddPrinterA", {Str(server), Num(level)});
   const PRINTER_INFO_2A& r = *record;
-  return Enter("AddPrinterA",
-               {Str(server),         Num(level),         Str(r.pServerName),
-                Str(r.pPrinterName), Str(r.pShareName),  Str(r.pPortName),
-                Str(r.pDriverName),  Str(r.pComment),    Str(r.pLocation),
-                Pointer(r.pDevMode), Str(r.pSepFile),    Str(r.pPrintProcessor),
-                Str(r.pDatatype),    Str(r.pParameters), Pointer(r.pSecurityDescriptor),
-                Hex(r.Attributes),   Num(r.Priority),    Num(r.DefaultPriority),
-                Num(r.StartTime),    Num(r.UntilTime),   Num(r.Status),
-                Num(r.cJobs),        Num(r.AveragePPM)});
+  return EnterSpooler("AddPrinterA",
+                      {Str(server),         Num(level),         Str(r.pServerName),
+                       Str(r.pPrinterName), Str(r.pShareName),  Str(r.pPortName),
+                       Str(r.pDriverName),  Str(r.pComment),    Str(r.pLocation),
+                       Pointer(r.pDevMode), Str(r.pSepFile),    Str(r.pPrintProcessor),
+                       Str(r.pDatatype),    Str(r.pParameters), Pointer(r.pSecurityDescriptor),
+                       Hex(r.Attributes),   Num(r.Priority),    Num(r.DefaultPriority),
+                       Num(r.StartTime),    Num(r.UntilTime),   Num(r.Status),
+                       Num(r.cJobs),        Num(r.AveragePPM)});
 }
 
 }  // namespace
@@ -512,12 +518,10 @@ extern "C" {
 
 BOOL WINAPI GetPrinterDriverDirectoryA(LPSTR server, LPSTR environment, DWORD level, LPBYTE buffer,
                                        DWORD size, LPDWORD needed) {
-  const Hit hit =
-      Enter("GetPrinterDriverDirectoryA", {Str(server), Str(environment), Num(level), Num(size)});
+  const Hit hit = EnterSpooler("GetPrinterDriverDirectoryA",
+                               {Str(server), Str(environment), Num(level), Num(size)});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
-  if (Stopped())
-    return Failed(RPC_S_SERVER_UNAVAILABLE);
   if (level != 1)
     return Failed(kInvalidLevel);
   const std::string directory =
@@ -535,11 +539,9 @@ BOOL WINAPI GetPrinterDriverDirectoryA(LPSTR server, LPSTR environment, DWORD le
 
 BOOL WINAPI OpenPrinterA(LPSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSA defaults) {
   const Hit hit =
-      Enter("OpenPrinterA", {Str(name), defaults ? Hex(defaults->DesiredAccess) : "NULL"});
+      EnterSpooler("OpenPrinterA", {Str(name), defaults ? Hex(defaults->DesiredAccess) : "NULL"});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
-  if (Stopped())
-    return Failed(RPC_S_SERVER_UNAVAILABLE);
   if (!handle)
     return Failed(ERROR_INVALID_PARAMETER);
   *handle = nullptr;
@@ -577,15 +579,13 @@ BOOL WINAPI ClosePrinter(HANDLE handle) {
 
 BOOL WINAPI XcvDataW(HANDLE handle, PCWSTR dataName, PBYTE input, DWORD inputSize, PBYTE,
                      DWORD outputSize, PDWORD outputNeeded, PDWORD status) {
-  const Hit hit = Enter(
+  const Hit hit = EnterSpooler(
       "XcvDataW", {Str(dataName), InputText(input, inputSize), Num(inputSize), Num(outputSize)});
   if (hit.fired) {
     if (hit.status && status)
       *status = *hit.status;
     return static_cast<BOOL>(hit.result);
   }
-  if (Stopped())
-    return Failed(RPC_S_SERVER_UNAVAILABLE);
   const Handle* monitor = HandleOf("XcvDataW", handle);
   if (!monitor || monitor->kind != HandleKind::Monitor)
     return Failed(ERROR_INVALID_HANDLE);
@@ -603,8 +603,6 @@ BOOL WINAPI AddPrinterDriverA(LPSTR server, DWORD level, LPBYTE info) {
   const Hit hit = EnterAddPrinterDriver(server, level, readable ? record : nullptr);
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
-  if (Stopped())
-    return Failed(RPC_S_SERVER_UNAVAILABLE);
   if (!readable)
     return Failed(record ? kInvalidLevel : ERROR_INVALID_PARAMETER);
   if (const DWORD error = AddDriverRecord(*record))
@@ -618,10 +616,6 @@ HANDLE WINAPI AddPrinterA(LPSTR server, DWORD level, LPBYTE info) {
   const Hit hit = EnterAddPrinter(server, level, readable ? record : nullptr);
   if (hit.fired)
     return reinterpret_cast<HANDLE>(static_cast<intptr_t>(hit.result));
-  if (Stopped()) {
-    SetLastError(RPC_S_SERVER_UNAVAILABLE);
-    return nullptr;
-  }
   if (!readable) {
     SetLastError(record ? kInvalidLevel : ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -638,11 +632,9 @@ HANDLE WINAPI AddPrinterA(LPSTR server, DWORD level, LPBYTE info) {
 // the size needed; no block with a size that would fit is ERROR_INVALID_USER_BUFFER with 0.
 BOOL WINAPI EnumPrintersA(DWORD flags, LPSTR name, DWORD level, LPBYTE block, DWORD size,
                           LPDWORD needed, LPDWORD returned) {
-  const Hit hit = Enter("EnumPrintersA", {Hex(flags), Str(name), Num(level), Num(size)});
+  const Hit hit = EnterSpooler("EnumPrintersA", {Hex(flags), Str(name), Num(level), Num(size)});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
-  if (Stopped())
-    return Failed(RPC_S_SERVER_UNAVAILABLE);
   if (!needed || !returned)
     return Failed(kNullReference);
   if (level != 2)
@@ -669,11 +661,9 @@ BOOL WINAPI EnumPrintersA(DWORD flags, LPSTR name, DWORD level, LPBYTE block, DW
 }
 
 BOOL WINAPI DeletePrinter(HANDLE handle) {
-  const Hit hit = Enter("DeletePrinter", {Hex(reinterpret_cast<uintptr_t>(handle))});
+  const Hit hit = EnterSpooler("DeletePrinter", {Hex(reinterpret_cast<uintptr_t>(handle))});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
-  if (Stopped())
-    return Failed(RPC_S_SERVER_UNAVAILABLE);
   const Handle* printer = HandleOf("DeletePrinter", handle);
   if (!printer || printer->kind != HandleKind::Printer)
     return Failed(ERROR_INVALID_HANDLE);
@@ -691,11 +681,10 @@ BOOL WINAPI DeletePrinter(HANDLE handle) {
 }
 
 BOOL WINAPI DeletePrinterDriverA(LPSTR server, LPSTR environment, LPSTR driver) {
-  const Hit hit = Enter("DeletePrinterDriverA", {Str(server), Str(environment), Str(driver)});
+  const Hit hit =
+      EnterSpooler("DeletePrinterDriverA", {Str(server), Str(environment), Str(driver)});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
-  if (Stopped())
-    return Failed(RPC_S_SERVER_UNAVAILABLE);
   if (!sim::settings().administrator)
     return Failed(ERROR_ACCESS_DENIED);
   if (!driver)
@@ -719,11 +708,9 @@ BOOL WINAPI DeletePrinterDriverA(LPSTR server, LPSTR environment, LPSTR driver) 
 BOOL WINAPI EnumPrinterDriversA(LPSTR server, LPSTR environment, DWORD level, LPBYTE block,
                                 DWORD size, LPDWORD needed, LPDWORD returned) {
   const Hit hit =
-      Enter("EnumPrinterDriversA", {Str(server), Str(environment), Num(level), Num(size)});
+      EnterSpooler("EnumPrinterDriversA", {Str(server), Str(environment), Num(level), Num(size)});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
-  if (Stopped())
-    return Failed(RPC_S_SERVER_UNAVAILABLE);
   if (!needed || !returned)
     return Failed(kNullReference);
   *returned = 0;
@@ -754,11 +741,9 @@ BOOL WINAPI EnumPrinterDriversA(LPSTR server, LPSTR environment, DWORD level, LP
 }
 
 BOOL WINAPI SimSetDefaultPrinterA(LPCSTR printer) {
-  const Hit hit = Enter("SetDefaultPrinterA", {Str(printer)});
+  const Hit hit = EnterSpooler("SetDefaultPrinterA", {Str(printer)});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
-  if (Stopped())
-    return Failed(RPC_S_SERVER_UNAVAILABLE);
   const auto& printers = spoolerState().printers;
   if (!printer || !*printer) {
     // No name keeps the default, or makes the first printer the default when there is none.
