@@ -584,12 +584,13 @@ BOOL WINAPI FreeLibrary(HMODULE handle) {
   return TRUE;
 }
 
-// A pure lookup of the code page's table: not logged, never failed.
+// The only way time passes in the simulated machine.
 void WINAPI Sleep(DWORD milliseconds) {
   if (!Enter("Sleep", {Num(milliseconds)}).fired)
     kernelState().clock += milliseconds;
 }
 
+// A pure lookup of the code page's table: not logged, never failed.
 BOOL WINAPI IsDBCSLeadByte(BYTE byte) {
   return IsLeadByte(byte) ? TRUE : FALSE;
 }

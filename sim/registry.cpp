@@ -216,6 +216,53 @@ std::vector<BYTE> ForCaller(const Value& value) {
   return std::vector<BYTE>(text.begin(), text.end());
 }
 
+// A string value's text in UTF-16, as the Unicode calls hand it out.
+std::vector<BYTE> ForWideCaller(const Value& value) {
+  if (!IsStringType(value.type))
+    return value.data;
+  const std::u16string text =
+      sim::detail::ToUtf16(std::string(value.data.begin(), value.data.end()));
+  return std::vector<BYTE>(reinterpret_cast<const BYTE*>(text.data()),
+                           reinterpret_cast<const BYTE*>(text.data() + text.size()));
+}
+
+// RegQueryValueEx, of either character width, after its logging: `encode` gives the value's
+// data as the caller receives it.
+LSTATUS QueryValue(const char* function, HKEY handle, const std::string& name, LPDWORD reserved,
+                   LPDWORD type, LPBYTE data, LPDWORD size,
+                   std::vector<BYTE> (*encode)(const Value&)) {
+  if (reserved)
+    return ERROR_INVALID_PARAMETER;
+  Key* key;
+  const Handle* info;
+  if (LSTATUS status = KeyOf(function, handle, KEY_QUERY_VALUE, key, info))
+    return status;
+  const Value* value = FindValue(*key, name);
+  if (!value)
+    return ERROR_FILE_NOT_FOUND;
+  if (type)
+    *type = value->type;
+  const std::vector<BYTE> bytes = encode(*value);
+  const DWORD needed = static_cast<DWORD>(bytes.size());
+  if (!data) {
+    if (size)
+      *size = needed;
+    return ERROR_SUCCESS;
+  }
+  if (!size)
+    return ERROR_INVALID_PARAMETER;
+  if (*size < needed) {
+    // The buffer's contents are undefined after ERROR_MORE_DATA; make that visible.
+    std::memset(data, 0xCD, *size);
+    *size = needed;
+    return ERROR_MORE_DATA;
+  }
+  if (needed)
+    std::memcpy(data, bytes.data(), needed);
+  *size = needed;
+  return ERROR_SUCCESS;
+}
+
 void Store(Key& key, const std::string& name, DWORD type, std::vector<BYTE> data) {
   if (Value* existing = FindValue(key, name)) {
     existing->type = type;
@@ -445,36 +492,8 @@ LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR name, LPDWORD reserved, LPDW
                                              size ? Num(*size) : "NULL"});
   if (hit.fired)
     return static_cast<LSTATUS>(hit.result);
-  if (reserved)
-    return ERROR_INVALID_PARAMETER;
-  Key* key;
-  const Handle* info;
-  if (LSTATUS status = KeyOf("RegQueryValueExA", handle, KEY_QUERY_VALUE, key, info))
-    return status;
-  const Value* value = FindValue(*key, FromAnsi(name));
-  if (!value)
-    return ERROR_FILE_NOT_FOUND;
-  if (type)
-    *type = value->type;
-  const std::vector<BYTE> bytes = ForCaller(*value);
-  const DWORD needed = static_cast<DWORD>(bytes.size());
-  if (!data) {
-    if (size)
-      *size = needed;
-    return ERROR_SUCCESS;
-  }
-  if (!size)
-    return ERROR_INVALID_PARAMETER;
-  if (*size < needed) {
-    // The buffer's contents are undefined after ERROR_MORE_DATA; make that visible.
-    std::memset(data, 0xCD, *size);
-    *size = needed;
-    return ERROR_MORE_DATA;
-  }
-  if (needed)
-    std::memcpy(data, bytes.data(), needed);
-  *size = needed;
-  return ERROR_SUCCESS;
+  return QueryValue("RegQueryValueExA", handle, FromAnsi(name), reserved, type, data, size,
+                    ForCaller);
 }
 
 // The stored text as it is, in UTF-16: no code page comes between.
@@ -484,41 +503,14 @@ LSTATUS WINAPI RegQueryValueExW(HKEY handle, LPCWSTR name, LPDWORD reserved, LPD
                                              size ? Num(*size) : "NULL"});
   if (hit.fired)
     return static_cast<LSTATUS>(hit.result);
-  if (reserved || !name)
+  if (!name)
     return ERROR_INVALID_PARAMETER;
   if (sim::settings().win9xFamily)
     return ERROR_CALL_NOT_IMPLEMENTED;  // 95, 98 and Me have no Unicode registry
-  Key* key;
-  const Handle* info;
-  if (LSTATUS status = KeyOf("RegQueryValueExW", handle, KEY_QUERY_VALUE, key, info))
-    return status;
   std::string narrow;
   for (const WCHAR* c = name; *c; ++c)
     narrow += static_cast<char>(*c < 0x80 ? *c : '?');  // the agent asks for ASCII names only
-  const Value* value = FindValue(*key, narrow);
-  if (!value)
-    return ERROR_FILE_NOT_FOUND;
-  if (type)
-    *type = value->type;
-  std::vector<BYTE> bytes = value->data;
-  if (IsStringType(value->type)) {
-    const std::u16string wide = ToUtf16(std::string(value->data.begin(), value->data.end()));
-    bytes.assign(reinterpret_cast<const BYTE*>(wide.data()),
-                 reinterpret_cast<const BYTE*>(wide.data() + wide.size()));
-  }
-  const DWORD needed = static_cast<DWORD>(bytes.size());
-  if (size && data && *size < needed) {
-    std::memset(data, 0xCD, *size);
-    *size = needed;
-    return ERROR_MORE_DATA;
-  }
-  if (data && !size)
-    return ERROR_INVALID_PARAMETER;
-  if (data && needed)
-    std::memcpy(data, bytes.data(), needed);
-  if (size)
-    *size = needed;
-  return ERROR_SUCCESS;
+  return QueryValue("RegQueryValueExW", handle, narrow, reserved, type, data, size, ForWideCaller);
 }
 
 LSTATUS WINAPI RegQueryInfoKeyA(HKEY handle, LPSTR, LPDWORD, LPDWORD, LPDWORD subKeys,

@@ -4,7 +4,6 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <cstring>
 #include <set>
 
 namespace {
@@ -30,6 +29,33 @@ void ResetShell() {
 
 using namespace sim::detail;
 
+namespace {
+
+// SHGetPathFromIDList of either character width: `folder` is the application-data folder as the
+// caller receives it. A failure leaves an empty text.
+template <class Char>
+BOOL PathFromIdList(const char* function, PCIDLIST_ABSOLUTE list, Char* path,
+                    const std::basic_string<Char>& folder) {
+  if (Enter(function, {}).fired) {
+    if (path)
+      path[0] = 0;
+    return FALSE;
+  }
+  if (!itemLists().count(const_cast<ITEMIDLIST*>(list))) {
+    Misuse(std::string(function) + " with an item list the shell did not hand out");
+    return FALSE;
+  }
+  if (folder.size() >= MAX_PATH) {
+    path[0] = 0;
+    return FALSE;
+  }
+  std::copy(folder.begin(), folder.end(), path);
+  path[folder.size()] = 0;
+  return TRUE;
+}
+
+}  // namespace
+
 extern "C" {
 
 HRESULT WINAPI SHGetSpecialFolderLocation(HWND, int csidl, PIDLIST_ABSOLUTE* result) {
@@ -47,43 +73,12 @@ HRESULT WINAPI SHGetSpecialFolderLocation(HWND, int csidl, PIDLIST_ABSOLUTE* res
 }
 
 BOOL WINAPI SHGetPathFromIDListA(PCIDLIST_ABSOLUTE list, LPSTR path) {
-  if (Enter("SHGetPathFromIDListA", {}).fired) {
-    if (path)
-      path[0] = '\0';
-    return FALSE;
-  }
-  if (!itemLists().count(const_cast<ITEMIDLIST*>(list))) {
-    Misuse("SHGetPathFromIDListA with an item list the shell did not hand out");
-    return FALSE;
-  }
-  const std::string folder = ToAnsi(sim::settings().appDataFolder);
-  if (folder.size() >= MAX_PATH) {
-    path[0] = '\0';
-    return FALSE;
-  }
-  std::memcpy(path, folder.c_str(), folder.size() + 1);
-  return TRUE;
+  return PathFromIdList("SHGetPathFromIDListA", list, path, ToAnsi(sim::settings().appDataFolder));
 }
 
 // The folder's name as the shell keeps it, in UTF-16: no code page comes between.
 BOOL WINAPI SHGetPathFromIDListW(PCIDLIST_ABSOLUTE list, LPWSTR path) {
-  if (Enter("SHGetPathFromIDListW", {}).fired) {
-    if (path)
-      path[0] = 0;
-    return FALSE;
-  }
-  if (!itemLists().count(const_cast<ITEMIDLIST*>(list))) {
-    Misuse("SHGetPathFromIDListW with an item list the shell did not hand out");
-    return FALSE;
-  }
-  const std::u16string folder = ToUtf16(sim::settings().appDataFolder);
-  if (folder.size() >= MAX_PATH) {
-    path[0] = 0;
-    return FALSE;
-  }
-  std::copy(folder.begin(), folder.end(), path);
-  path[folder.size()] = 0;
-  return TRUE;
+  return PathFromIdList("SHGetPathFromIDListW", list, path, ToUtf16(sim::settings().appDataFolder));
 }
 
 void WINAPI SHChangeNotify(LONG event, UINT flags, LPCVOID item1, LPCVOID item2) {
