@@ -170,9 +170,9 @@ i386_entries() {
   return 0
 }
 
-# "qemu-i386 version 10.0.2 (...)", or nothing.
+# "qemu-i386 version 10.0.2", or nothing.
 qemu_version() {
-  [ -x "$1" ] && "$1" --version 2>/dev/null | sed -n '1s/^qemu-i386 version /&/p'
+  [ -x "$1" ] && "$1" --version 2>/dev/null | sed -n '1s/^\(qemu-i386 version [^ ]*\).*/\1/p'
 }
 
 qemu_is_recent() {
@@ -255,10 +255,10 @@ emulate_i386() {
   if [ -n "$fetched" ] || [ "$(i386_entries)" != "$I386_ENTRY $qemu" ]; then
     have_root || return 1
     register_i386_entry "$qemu" || cannot_run_i386 "$DEPS_BINFMT refused the entry" || return 1
-    echo "deps: $why: i386 programs now run under $(qemu_version "$qemu" | cut -d' ' -f1-3)" \
+    echo "deps: $why: i386 programs now run under $(qemu_version "$qemu")" \
       "($DEPS_BINFMT/$I386_ENTRY, registered until the next restart)"
   else
-    echo "deps: i386 programs run under $(qemu_version "$qemu" | cut -d' ' -f1-3)" \
+    echo "deps: i386 programs run under $(qemu_version "$qemu")" \
       "($DEPS_BINFMT/$I386_ENTRY)"
   fi
   "$DEPS_WINE32_LOADER" --version >/dev/null 2>&1 ||
@@ -291,7 +291,7 @@ describe_i386() {
   entry=$(grep "^$I386_ENTRY " <<<"$entries" || head -1 <<<"$entries")
   interpreter=${entry#* }
   if [ -n "$entry" ]; then
-    echo "emulated by $(qemu_version "$interpreter" | cut -d' ' -f1-3) ($interpreter)"
+    echo "emulated by $(qemu_version "$interpreter") ($interpreter)"
   elif kernel_runs_i386; then
     echo "natively"
   else
