@@ -100,14 +100,13 @@ class Convergence : public SimTest {
   // installed.
   void Prepare(const Machine& machine, const std::string& command) {
     NewMachine(machine);
-    RunInstaller();
-    if (command == "/Uninstall")
-      RunAgent("/Install");
+    RunSteps(command == "/Uninstall" ? "SI" : "S");
   }
 
-  std::string EndState(const Machine& machine) {
-    Prepare(machine, "/Uninstall");
-    RunAgent("/Uninstall");
+  // The machine as `steps` leave a new one.
+  std::string EndState(const Machine& machine, const char* steps = "SIU") {
+    NewMachine(machine);
+    RunSteps(steps);
     return sim::Dump();
   }
 
@@ -183,9 +182,7 @@ TEST_F(Convergence, WholeRunSequencesEndAsOneInstallAndUninstall) {
   for (const Sequence& sequence : sequences)
     for (const bool wow64 : {false, true}) {
       const Machine machine{wow64, sequence.fileAttributes};
-      NewMachine(machine);
-      RunSteps(sequence.endsAs);
-      const std::string end = sim::Dump();
+      const std::string end = EndState(machine, sequence.endsAs);
       NewMachine(machine);
       RunSteps(sequence.steps);
       EXPECT_EQ(sim::Dump(), end) << sequence.what << (wow64 ? " on 64-bit Windows" : "");
