@@ -1,6 +1,6 @@
-// Simulated kernel32 file system: drives, directories and files with attributes, the in-use state
-// of another program's open files, deletions pending until restart, search handles, and the WOW64
-// redirection of System32.
+// Simulated kernel32 file system: drives, directories and files with attributes, other programs'
+// holds on files, deletions pending until restart, search handles, and the WOW64 redirection of
+// System32.
 #include "files.h"
 #include "internal.h"
 #include "kernel.h"
@@ -32,12 +32,11 @@ struct Node {
   bool directory = false;
   std::string contents;
   DWORD attributes = 0;  // without FILE_ATTRIBUTE_DIRECTORY
-  bool inUse = false;
+  sim::files::Use use = sim::files::Use::None;
 };
 
 struct FileSystem {
   std::map<std::string, Node> nodes;  // by lower-case full path
-  std::vector<std::string> pendingDeletions;
   std::set<uintptr_t> searches;
   uintptr_t nextSearch = 0x7000;
 };
@@ -224,12 +223,12 @@ DWORD CopyInto(const Node& source, const std::string& destination, bool failIfEx
     return ERROR_FILE_EXISTS;
   if (target && (target->directory || (target->attributes & kGuardingAttributes)))
     return ERROR_ACCESS_DENIED;
-  if (target && target->inUse)
+  if (target && target->use != sim::files::Use::None)
     return ERROR_SHARING_VIOLATION;
   Node copy = source;
   copy.path = target ? target->path : destination;
   copy.attributes |= FILE_ATTRIBUTE_ARCHIVE;
-  copy.inUse = false;
+  copy.use = sim::files::Use::None;
   fs().nodes[Lower(destination)] = copy;
   return 0;
 }
@@ -282,6 +281,30 @@ bool FirstMatch(const std::string& directory, const std::string& pattern, WIN32_
       return true;
     }
   return false;
+}
+
+constexpr char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+constexpr char kPendingRenames[] = "PendingFileRenameOperations";
+constexpr char kNtPrefix[] = "\\??\\";  // the entries are NT paths
+
+// The entries of PendingFileRenameOperations, in pairs: the file and its new name, "" for none.
+std::vector<std::string> PendingRenames() {
+  std::vector<std::string> entries;
+  const auto data = sim::detail::StoredData(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames);
+  if (!data)
+    return entries;
+  std::string entry;
+  for (const BYTE byte : *data)
+    if (byte) {
+      entry += static_cast<char>(byte);
+    } else {
+      entries.push_back(entry);
+      entry.clear();
+    }
+  // The list ends in an empty string, which is no entry; a pair's empty new name is one.
+  if (entries.size() % 2)
+    entries.pop_back();
+  return entries;
 }
 
 }  // namespace
@@ -345,9 +368,9 @@ DWORD Attributes(const std::string& path) {
   return node->attributes ? node->attributes : FILE_ATTRIBUTE_NORMAL;
 }
 
-void SetInUse(const std::string& path, bool inUse) {
+void SetInUse(const std::string& path, Use use) {
   if (Node* node = Find(Join(Absolute(path))))
-    node->inUse = inUse;
+    node->use = use;
 }
 
 std::vector<std::string> List(const std::string& directory) {
@@ -358,20 +381,32 @@ std::vector<std::string> List(const std::string& directory) {
 }
 
 std::vector<std::string> PendingDeletions() {
-  return fs().pendingDeletions;
+  std::vector<std::string> paths;
+  const std::vector<std::string> entries = PendingRenames();
+  for (size_t i = 0; i + 1 < entries.size(); i += 2)
+    if (entries[i + 1].empty())
+      paths.push_back(entries[i].compare(0, 4, kNtPrefix) == 0 ? entries[i].substr(4) : entries[i]);
+  return paths;
+}
+
+void Restart() {
+  for (const std::string& path : PendingDeletions()) {
+    const Node* node = Find(path);
+    if (node && !node->directory)
+      fs().nodes.erase(Lower(path));
+  }
+  detail::RemoveStoredData(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames);
+  for (auto& [key, node] : fs().nodes)
+    node.use = Use::None;
 }
 
 std::string Dump() {
   std::string out;
   for (const auto& [key, node] : fs().nodes) {
     out += node.path + (node.directory ? "\\" : "") + " " + detail::Hex(node.attributes);
-    out += node.inUse ? " in use" : "";
+    out += node.use == Use::Loaded ? " loaded" : node.use == Use::HeldOpen ? " held open" : "";
     out += node.directory ? "\n" : " = " + node.contents + "\n";
   }
-  // A deletion asked for twice is one deletion.
-  for (const std::string& path :
-       std::set<std::string>(fs().pendingDeletions.begin(), fs().pendingDeletions.end()))
-    out += "deleted at restart: " + path + "\n";
   return out;
 }
 
@@ -413,7 +448,11 @@ BOOL WINAPI MoveFileA(LPCSTR existing, LPCSTR target) {
   if (Lower(to).compare(0, Lower(from).size() + 1, Lower(from) + "\\") == 0)
     return Failed(ERROR_SHARING_VIOLATION);  // into its own subtree
   // Another volume means copy and delete, which an in-use file or a directory does not allow.
-  if (!SameText(to.substr(0, 2), from.substr(0, 2)) && (source->directory || source->inUse))
+  if (source->use == sim::files::Use::HeldOpen)
+    return Failed(ERROR_SHARING_VIOLATION);
+  // Another volume means copy and delete, which a loaded file or a directory does not allow.
+  if (!SameText(to.substr(0, 2), from.substr(0, 2)) &&
+      (source->directory || source->use != sim::files::Use::None))
     return Failed(source->directory ? 17 /* ERROR_NOT_SAME_DEVICE */ : ERROR_ACCESS_DENIED);
   Rename(from, to);
   return TRUE;
@@ -427,7 +466,10 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
   Node* node = nullptr;
   if (const DWORD error = Existing(path, full, node))
     return Failed(error);
-  if (node->directory || (node->attributes & FILE_ATTRIBUTE_READONLY) || node->inUse)
+  if (node->use == sim::files::Use::HeldOpen)
+    return Failed(ERROR_SHARING_VIOLATION);
+  if (node->directory || (node->attributes & FILE_ATTRIBUTE_READONLY) ||
+      node->use == sim::files::Use::Loaded)
     return Failed(ERROR_ACCESS_DENIED);
   fs().nodes.erase(Lower(full));
   return TRUE;
@@ -448,7 +490,16 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
   // Windows records the name under HKLM\...\Session Manager without looking at the file.
   if (!sim::settings().administrator)
     return Failed(ERROR_ACCESS_DENIED);
-  fs().pendingDeletions.push_back(full);
+  std::vector<std::string> entries = PendingRenames();
+  entries.push_back(kNtPrefix + full);
+  entries.push_back("");  // no new name: a deletion
+  std::vector<BYTE> data;
+  for (const std::string& entry : entries) {
+    data.insert(data.end(), entry.begin(), entry.end());
+    data.push_back(0);
+  }
+  data.push_back(0);
+  StoreData(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, REG_MULTI_SZ, data);
   return TRUE;
 }
 

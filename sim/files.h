@@ -10,12 +10,15 @@
 //   read-only bit included; it fails on a missing source (ERROR_FILE_NOT_FOUND), a missing
 //   directory (ERROR_PATH_NOT_FOUND), a read-only, hidden or system destination
 //   (ERROR_ACCESS_DENIED) and an in-use destination (ERROR_SHARING_VIOLATION).
-// - MoveFileA never replaces an existing name (ERROR_ALREADY_EXISTS) and renames in-use and
-//   read-only files, as Windows renames a loaded library.
-// - DeleteFileA fails on a missing file, and with ERROR_ACCESS_DENIED on a read-only, an in-use
-//   file or a directory.
-// - MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT | ...) only records the deletion (it
-//   needs an administrator, as it writes to HKLM, and does not look at the file).
+// - MoveFileA never replaces an existing name (ERROR_ALREADY_EXISTS) and renames read-only and
+//   loaded files, as Windows renames a loaded library; a file held open without delete sharing
+//   it cannot move (ERROR_SHARING_VIOLATION), since it opens its source for deletion.
+// - DeleteFileA fails on a missing file, with ERROR_ACCESS_DENIED on a read-only or a loaded
+//   file or a directory, and with ERROR_SHARING_VIOLATION on a file held open.
+// - MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT | ...) only records the deletion, as
+//   Windows does: it appends "\??\<path>" and an empty new name to the REG_MULTI_SZ
+//   "PendingFileRenameOperations" of HKLM\System\CurrentControlSet\Control\Session Manager,
+//   without looking at the file (so it needs an administrator).
 // - FindFirstFileA matches "*" and "?" in the last component, directories included ("." and ".."
 //   too, outside a root); its search handles are in the ledger until FindClose.
 // - A path of MAX_PATH characters or more fails with ERROR_FILENAME_EXCED_RANGE (206).
@@ -50,16 +53,22 @@ std::optional<std::string> Contents(const std::string& path);
 // What GetFileAttributesA reports: FILE_ATTRIBUTE_NORMAL for a file without attributes,
 // INVALID_FILE_ATTRIBUTES for a missing one.
 DWORD Attributes(const std::string& path);
-// An in-use file is held open by another program, as a loaded driver library is: it can be read
-// and renamed, but neither overwritten nor deleted.
-void SetInUse(const std::string& path, bool inUse = true);
+// Another program's hold on a file. A loaded program or library can be read and renamed, but
+// neither overwritten nor deleted. A file held open without delete sharing, as a driver holds
+// its data file, can be neither overwritten, nor renamed, nor deleted.
+enum class Use { None, Loaded, HeldOpen };
+void SetInUse(const std::string& path, Use use = Use::Loaded);
 
 // The names in a directory, in the order Windows lists them (case-insensitive).
 std::vector<std::string> List(const std::string& directory);
-// Full paths of the deletions scheduled until the next restart, in the order they were asked for.
+// Windows restarts: the deletions due are carried out, their registry value goes, and no program
+// holds a file any more.
+void Restart();
+// Full paths of the deletions scheduled until the next restart, in the order they were asked for,
+// as the registry value lists them.
 std::vector<std::string> PendingDeletions();
-// Every directory and file with its attributes and contents, and the paths to be deleted at the
-// next restart, as text: for asserting that two machines ended alike.
+// Every directory and file with its attributes and contents, as text: for asserting that two
+// machines ended alike (the deletions due at the next restart are in the registry's dump).
 std::string Dump();
 
 }  // namespace sim::files

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace sim::detail {
 
@@ -54,6 +56,15 @@ std::u16string ToUtf16(const std::string& text);
 size_t Utf16Length(const std::string& text);
 // Whether the byte starts a character of two bytes in the process's code page.
 bool IsLeadByte(BYTE byte);
+
+// A value as the registry keeps it, text in UTF-8, at a stored path (no view applied): for the
+// machine's own writers, such as the deletions due at the next restart.
+std::optional<std::vector<BYTE>> StoredData(HKEY root, const std::string& path,
+                                            const std::string& name);
+void StoreData(HKEY root, const std::string& path, const std::string& name, DWORD type,
+               std::vector<BYTE> data);
+// Removes the value, and the keys on its path that are left empty.
+void RemoveStoredData(HKEY root, const std::string& path, const std::string& name);
 
 // The ledger: resources by kind.
 void Acquire(const std::string& kind);

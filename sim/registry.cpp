@@ -294,6 +294,39 @@ void EndProcessRegistry() {
 void ResetRegistry() {
   registryState() = Registry{};
 }
+
+std::optional<std::vector<BYTE>> StoredData(HKEY root, const std::string& path,
+                                            const std::string& name) {
+  Key* key = Find(Hive(root == HKEY_LOCAL_MACHINE), Split(path));
+  const Value* value = key ? FindValue(*key, name) : nullptr;
+  if (!value)
+    return std::nullopt;
+  return value->data;
+}
+
+void StoreData(HKEY root, const std::string& path, const std::string& name, DWORD type,
+               std::vector<BYTE> data) {
+  Store(*Create(Hive(root == HKEY_LOCAL_MACHINE), Split(path)), name, type, std::move(data));
+}
+
+void RemoveStoredData(HKEY root, const std::string& path, const std::string& name) {
+  const std::vector<std::string> parts = Split(path);
+  Key* key = Find(Hive(root == HKEY_LOCAL_MACHINE), parts);
+  if (!key)
+    return;
+  key->values.erase(std::remove_if(key->values.begin(), key->values.end(),
+                                   [&](const Value& value) { return SameText(value.name, name); }),
+                    key->values.end());
+  // The keys that only held the value go with it, deepest first.
+  for (std::vector<std::string> below = parts; !below.empty(); below.pop_back()) {
+    Key* parent = Find(Hive(root == HKEY_LOCAL_MACHINE),
+                       std::vector<std::string>(below.begin(), below.end() - 1));
+    auto child = parent->subkeys.find(Lower(below.back()));
+    if (!child->second->values.empty() || !child->second->subkeys.empty())
+      return;
+    parent->subkeys.erase(child);
+  }
+}
 }  // namespace sim::detail
 
 namespace sim::reg {

@@ -47,13 +47,22 @@ void DeleteDriverLibrary() {
     DeleteFileA(path);
 }
 
+// Whether the deletion that just failed found the file. Windows records a deletion at the next
+// restart without looking at the file, and a machine with one waiting reads as "restart pending"
+// to Windows Installer and to every deployment tool: a temporary name that the move never made
+// (nothing to move, or a file held open that could not be moved) must not leave one.
+bool FailedOnAFileThatIsThere() {
+  const DWORD error = GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
 }  // namespace
 
-// A file the spooler or a printing program holds open cannot be deleted, but it can be renamed:
-// the move frees its name at once. The temporary file is then deleted, or at the next restart
-// when that fails, whether or not the move worked: a temporary file left by an earlier run goes
-// the same way. A row whose paths do not fit is skipped whole, since a cut-off path names some
-// other file.
+// A library the spooler or a printing program has loaded cannot be deleted, but it can be
+// renamed: the move frees its name at once. The temporary file is then deleted, or at the next
+// restart when it is there and that fails, whether or not the move worked: a temporary file left
+// by an earlier run goes the same way. A row whose paths do not fit is skipped whole, since a
+// cut-off path names some other file.
 void RetireFile(const char* format, const char* fileName, const char* temporaryName) {
   PathBuffer file;
   PathBuffer temporary;
@@ -63,7 +72,7 @@ void RetireFile(const char* format, const char* fileName, const char* temporaryN
   MoveFileA(file, temporary);
   // A read-only file is not deleted: it would wait for the restart, and keep its name taken.
   ClearAttributes(temporary, FILE_ATTRIBUTE_READONLY);
-  if (!DeleteFileA(temporary))
+  if (!DeleteFileA(temporary) && FailedOnAFileThatIsThere())
     MoveFileExA(temporary, nullptr, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 

@@ -17,6 +17,7 @@ DRIVER = "Tessix Tembrin Printer Driver"
 PORT = "TESSIX_TEMBRIN:"
 PROXY = "QXN_ProxyProcess.exe"
 SPOOL = r"C:\windows\system32\spool\drivers"
+SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 
 
 class PrinterCase(unittest.TestCase):
@@ -59,6 +60,11 @@ class PrinterCase(unittest.TestCase):
                           if name.lower().startswith("qntmp")]
         return found
 
+    def assert_no_restart_pending(self):
+        """A healthy machine reads as needing no restart: no deletion waits for one."""
+        self.assertIsNone(self.prefix.reg_query(SESSION_MANAGER, "PendingFileRenameOperations",
+                                                view=64))
+
     # -- checks shared by both arches -----------------------------------------
     def assert_installed(self):
         self.assertIn(PORT, self.prefix.ports())
@@ -70,6 +76,7 @@ class PrinterCase(unittest.TestCase):
         self.assertEqual(self.content(self.driver_dir + r"\3" + "\\" + PROXY),
                          f"product file QXN_ProxyProcess{self.suffix}.exe\n")
         self.assertTrue(self.recorded())
+        self.assert_no_restart_pending()
 
     def assert_driver_files_placed(self):
         """The sources of this arch, under the plain names, in the directory and in "3"."""
@@ -88,6 +95,7 @@ class PrinterCase(unittest.TestCase):
         for name in DRIVER_FILES:
             self.assertFalse(self.prefix.exists(self.driver_dir + r"\3" + "\\" + name), name)
         self.assertEqual(self.temporaries(), [])
+        self.assert_no_restart_pending()
 
 
 class PrinterWin32(PrinterCase):

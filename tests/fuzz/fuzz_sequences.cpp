@@ -105,10 +105,13 @@ std::vector<std::string> With(std::vector<std::string> paths,
   return paths;
 }
 
-const std::vector<std::string> kOwnMachineKeys = BothViews(
-    With(kMachineTrees,
-         {"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "Software\\Classes\\.pdf",
-          "Software\\Classes\\MIME\\Database\\Content Type\\application/pdf"}));
+// A driver file that cannot be deleted now waits for the restart, in Session Manager's list.
+const std::vector<std::string> kOwnMachineKeys =
+    With(BothViews(With(
+             kMachineTrees,
+             {"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "Software\\Classes\\.pdf",
+              "Software\\Classes\\MIME\\Database\\Content Type\\application/pdf"})),
+         {"System\\CurrentControlSet\\Control\\Session Manager"});
 const std::vector<std::string> kOwnUserKeys = BothViews(
     With(kUserTrees, {"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.pdf"}));
 

@@ -4,6 +4,7 @@
 // leave it: registry, files and spooler alike.
 #include "common/names.h"
 #include "com.h"
+#include "files.h"
 #include "fixture.h"
 #include "product_files.h"
 #include "registry.h"
@@ -83,8 +84,10 @@ class Convergence : public SimTest {
   }
 
   // "S" the installer, "I" /Install, "U" /Uninstall, "C" the user chooses another PDF program,
-  // "H" another program opens the printer and holds it, "R" it lets go.
-  void RunSteps(const char* steps) const {
+  // "H" another program opens the printer and holds it, "R" it lets go, "L" a program loads the
+  // installed driver library as the spooler does to print, "B" Windows restarts (the deletions
+  // that were due are noted in pendingAtRestart_).
+  void RunSteps(const char* steps) {
     for (const char* step = steps; *step; ++step)
       if (*step == 'S')
         RunInstaller();
@@ -92,8 +95,22 @@ class Convergence : public SimTest {
         sim::reg::SetString(HKEY_CURRENT_USER, kUserPdfKey, "Progid", "Users.Choice");
       else if (*step == 'H' || *step == 'R')
         sim::spooler::HoldOpen(kPrinterName, *step == 'H');
+      else if (*step == 'L')
+        sim::files::SetInUse(InstalledDriverLibrary());
+      else if (*step == 'B')
+        Restart();
       else
         RunAgent(*step == 'I' ? "/Install" : "/Uninstall");
+  }
+
+  std::string InstalledDriverLibrary() const {
+    return sim::spooler::DriverDirectory(machine_.wow64 ? "Windows x64" : "Windows NT x86") +
+           "\\3\\qelvpr_drv.dll";
+  }
+
+  void Restart() {
+    pendingAtRestart_ = sim::files::PendingDeletions();
+    sim::files::Restart();
   }
 
   // A machine the installer has prepared for `command`: for the uninstall, with the product
@@ -152,6 +169,7 @@ class Convergence : public SimTest {
   }
 
   Machine machine_{};
+  std::vector<std::string> pendingAtRestart_;
 };
 
 TEST_F(Convergence, AnInstallKilledAtAnyCallIsMadeGoodByTheNextInstallAndUninstall) {
@@ -162,30 +180,45 @@ TEST_F(Convergence, AnUninstallKilledAtAnyCallIsMadeGoodByTheNextInstallAndUnins
   SweepKills("/Uninstall");
 }
 
-// Whole runs, one after the other (the letters of RunSteps), end as the shorter sequence does.
+// Whole runs, one after the other (the letters of RunSteps), end as the shorter sequence does,
+// and leave no deletion waiting for a restart but that of a file a program still has loaded.
 TEST_F(Convergence, WholeRunSequencesEndAsOneInstallAndUninstall) {
   struct Sequence {
     const char* what;
     const char* steps;
     const char* endsAs;
     DWORD fileAttributes;
+    const char* dueAtRestart;  // the temporary name in "3" that the restart deletes, if any
   };
   const Sequence sequences[] = {
-      {"install twice", "SISIU", "SIU", FILE_ATTRIBUTE_ARCHIVE},
-      {"uninstall twice", "SIUU", "SIU", FILE_ATTRIBUTE_ARCHIVE},
-      {"the user's choice between two uninstalls", "SIUCU", "SIUC", FILE_ATTRIBUTE_ARCHIVE},
-      {"uninstall where the product never was", "USIU", "SIU", FILE_ATTRIBUTE_ARCHIVE},
+      {"install twice", "SISIU", "SIU", FILE_ATTRIBUTE_ARCHIVE, nullptr},
+      {"uninstall twice", "SIUU", "SIU", FILE_ATTRIBUTE_ARCHIVE, nullptr},
+      {"the user's choice between two uninstalls", "SIUCU", "SIUC", FILE_ATTRIBUTE_ARCHIVE,
+       nullptr},
+      {"uninstall where the product never was", "USIU", "SIU", FILE_ATTRIBUTE_ARCHIVE, nullptr},
       {"install after an uninstall that stopped at the driver", "SIHURSIU", "SIU",
-       FILE_ATTRIBUTE_ARCHIVE},
-      {"install again with read-only files", "SISISIU", "SIU", kReadOnly},
+       FILE_ATTRIBUTE_ARCHIVE, nullptr},
+      {"install again with read-only files", "SISISIU", "SIU", kReadOnly, nullptr},
+      {"uninstall while the driver library is loaded", "SILUB", "SIU", FILE_ATTRIBUTE_ARCHIVE,
+       "qnTmp3.tmp"},
   };
   for (const Sequence& sequence : sequences)
     for (const bool wow64 : {false, true}) {
       const Machine machine{wow64, sequence.fileAttributes};
       const std::string end = EndState(machine, sequence.endsAs);
       NewMachine(machine);
+      pendingAtRestart_.clear();
       RunSteps(sequence.steps);
-      EXPECT_EQ(sim::Dump(), end) << sequence.what << (wow64 ? " on 64-bit Windows" : "");
+      const std::string what = sequence.what + std::string(wow64 ? " on 64-bit Windows" : "");
+      EXPECT_EQ(sim::Dump(), end) << what;
+      EXPECT_TRUE(sim::files::PendingDeletions().empty()) << what;
+      const std::string library = InstalledDriverLibrary();
+      EXPECT_EQ(pendingAtRestart_,
+                sequence.dueAtRestart
+                    ? std::vector<std::string>{library.substr(0, library.rfind('\\') + 1) +
+                                               sequence.dueAtRestart}
+                    : std::vector<std::string>{})
+          << what;
     }
 }
 

@@ -2,6 +2,7 @@
 // these cases pin down the Windows behaviours they rely on.
 #include "files.h"
 #include "fixture.h"
+#include "registry.h"
 
 namespace {
 
@@ -71,25 +72,47 @@ TEST_F(SimFiles, MoveNeverReplacesAndRenamesInUseAndReadOnlyFiles) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+// A file held open without delete sharing cannot even be moved: MoveFile opens it for deletion.
 TEST_F(SimFiles, DeleteFailsOnMissingReadOnlyInUseFilesAndDirectories) {
   AddFile("C:\\ro.txt", "", FILE_ATTRIBUTE_READONLY);
   AddFile("C:\\busy.dll");
   sim::files::SetInUse("C:\\busy.dll");
-  for (const char* path : {"C:\\ro.txt", "C:\\busy.dll", "C:\\Windows"}) {
+  AddFile("C:\\open.txt");
+  sim::files::SetInUse("C:\\open.txt", sim::files::Use::HeldOpen);
+  for (const char* path : {"C:\\ro.txt", "C:\\busy.dll", "C:\\Windows", "C:\\open.txt"}) {
     EXPECT_FALSE(DeleteFileA(path)) << path;
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << path;
+    EXPECT_EQ(GetLastError(),
+              static_cast<DWORD>(std::string(path) == "C:\\open.txt" ? ERROR_SHARING_VIOLATION
+                                                                     : ERROR_ACCESS_DENIED))
+        << path;
     EXPECT_TRUE(Exists(path));
   }
+  EXPECT_FALSE(MoveFileA("C:\\open.txt", "C:\\moved.txt"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(CopyFileA("C:\\ro.txt", "C:\\open.txt", FALSE));
   EXPECT_FALSE(DeleteFileA("C:\\none.txt"));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+// As Windows keeps them: pairs of an NT path and a new name, "" for a deletion, in one list.
 TEST_F(SimFiles, DeletionAtRestartIsOnlyRecordedAndNeedsAnAdministrator) {
+  AddFile("C:\\d\\there.tmp");
   EXPECT_TRUE(MoveFileExA("\\d\\none.tmp", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT | 1));
-  EXPECT_EQ(sim::files::PendingDeletions(), std::vector<std::string>{"C:\\d\\none.tmp"});
+  EXPECT_TRUE(MoveFileExA("C:\\d\\there.tmp", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  using namespace std::string_literals;
+  const std::string list = "\\??\\C:\\d\\none.tmp\0\0\\??\\C:\\d\\there.tmp\0\0\0"s;
+  const auto value =
+      sim::reg::GetValue(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
+                         "PendingFileRenameOperations");
+  ASSERT_TRUE(value);
+  EXPECT_EQ(value->type, static_cast<DWORD>(REG_MULTI_SZ));
+  EXPECT_EQ(std::string(value->data.begin(), value->data.end()), list);
   sim::settings().administrator = false;
   EXPECT_FALSE(MoveFileExA("C:\\x.tmp", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
-  EXPECT_EQ(sim::files::PendingDeletions().size(), 1u);
+  EXPECT_EQ(sim::files::PendingDeletions().size(), 2u);
+  sim::files::Restart();
+  EXPECT_FALSE(Exists("C:\\d\\there.tmp"));
+  EXPECT_EQ(sim::reg::Dump(HKEY_LOCAL_MACHINE), "[]\n") << "the list goes with the restart";
 }
 
 TEST_F(SimFiles, SettingAttributesKeepsTheOthersAndNormalIsNotStored) {
