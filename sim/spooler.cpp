@@ -38,6 +38,11 @@ struct PrinterEntry {
   std::string processor = "WinPrint";
   std::string datatype = "RAW";
   bool withoutNames = false;
+  DWORD jobs = 0;
+  DWORD printsIn = INFINITE;   // how long its jobs take to print once scheduled
+  DWORD printedAt = INFINITE;  // the machine's time at which they are printed
+  bool paused = false;
+  bool pendingDeletion = false;
 };
 
 // A printer deleted while its driver is still held: until the moment given, and while a handle
@@ -120,6 +125,36 @@ bool DriverInUse(const std::string& name) {
          });
 }
 
+DWORD PrintedAt(DWORD printsIn) {
+  return printsIn == INFINITE ? INFINITE : sim::kernel::Clock() + printsIn;
+}
+
+// A printer leaves the list; its driver stays held for a while and while a handle to it is open.
+void RemovePrinter(std::vector<PrinterEntry>::iterator printer) {
+  Spooler& spooler = spoolerState();
+  if (SameText(spooler.defaultPrinter, printer->info.name))
+    spooler.defaultPrinter.clear();
+  spooler.deleted.push_back(
+      {printer->info.name, printer->info.driver, sim::kernel::Clock() + spooler.releaseDelay});
+  spooler.printers.erase(printer);
+}
+
+// What the spooler has done since it was last asked: the jobs printed by now are gone, and with
+// them a printer that waited for them to be deleted.
+void Settle() {
+  auto& printers = spoolerState().printers;
+  for (auto printer = printers.begin(); printer != printers.end();) {
+    if (printer->jobs && !printer->paused && sim::kernel::Clock() >= printer->printedAt)
+      printer->jobs = 0;
+    if (printer->pendingDeletion && !printer->jobs) {
+      RemovePrinter(printer);
+      printer = printers.begin();
+    } else {
+      ++printer;
+    }
+  }
+}
+
 // Enter for the calls that reach the spooler: a stopped or disabled one answers none of them, as
 // an injected fault with RPC_S_SERVER_UNAVAILABLE and a zero result would.
 sim::detail::Hit EnterSpooler(const char* function, std::initializer_list<std::string> args) {
@@ -128,6 +163,8 @@ sim::detail::Hit EnterSpooler(const char* function, std::initializer_list<std::s
     SetLastError(RPC_S_SERVER_UNAVAILABLE);
     hit = sim::detail::Hit{true, 0, std::nullopt};
   }
+  if (!hit.fired)
+    Settle();
   return hit;
 }
 
@@ -358,6 +395,9 @@ void WriteRecord(const PrinterEntry& entry, PRINTER_INFO_2A& record, BYTE*& end)
   record.pDatatype = Pack(end, entry.datatype);
   record.pParameters = Pack(end, "");
   record.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+  record.Status = (entry.paused ? PRINTER_STATUS_PAUSED : 0) |
+                  (entry.pendingDeletion ? PRINTER_STATUS_PENDING_DELETION : 0);
+  record.cJobs = entry.jobs;
 }
 
 }  // namespace
@@ -422,10 +462,12 @@ void AddPrinter(const std::string& name, const std::string& port, const std::str
 }
 
 bool HasPrinter(const std::string& name) {
+  Settle();
   return FindPrinter(name) != spoolerState().printers.end();
 }
 
 std::vector<Printer> Printers() {
+  Settle();
   std::vector<Printer> printers;
   for (const PrinterEntry& entry : spoolerState().printers)
     printers.push_back(entry.info);
@@ -436,6 +478,27 @@ void ReportWithoutNames(const std::string& printer) {
   auto found = FindPrinter(printer);
   if (found != spoolerState().printers.end())
     found->withoutNames = true;
+}
+
+void AddJobs(const std::string& printer, DWORD count, DWORD printsIn) {
+  auto found = FindPrinter(printer);
+  if (found == spoolerState().printers.end())
+    return;
+  found->jobs += count;
+  found->printsIn = printsIn;
+  found->printedAt = PrintedAt(printsIn);
+}
+
+DWORD Jobs(const std::string& printer) {
+  Settle();
+  auto found = FindPrinter(printer);
+  return found == spoolerState().printers.end() ? 0 : found->jobs;
+}
+
+void Pause(const std::string& printer) {
+  auto found = FindPrinter(printer);
+  if (found != spoolerState().printers.end())
+    found->paused = true;
 }
 
 std::string DefaultPrinter() {
@@ -462,6 +525,7 @@ void Stop() {
 }
 
 std::string Dump() {
+  Settle();
   const Spooler& spooler = spoolerState();
   std::string out;
   for (const std::string& port : spooler.ports)
@@ -471,7 +535,10 @@ std::string Dump() {
            ", " + driver.dataFile + ", " + driver.configFile + "\n";
   for (const PrinterEntry& entry : spooler.printers)
     out += "printer " + entry.info.name + " on " + entry.info.port + " with " + entry.info.driver +
-           ", " + entry.processor + ", " + entry.datatype + "\n";
+           ", " + entry.processor + ", " + entry.datatype +
+           (entry.jobs ? ", " + std::to_string(entry.jobs) + " jobs" : "") +
+           (entry.paused ? ", paused" : "") + (entry.pendingDeletion ? ", pending deletion" : "") +
+           "\n";
   return out + "default printer " + spooler.defaultPrinter + "\n";
 }
 
@@ -672,11 +739,39 @@ BOOL WINAPI DeletePrinter(HANDLE handle) {
   const auto found = FindPrinter(printer->name);
   if (found == spoolerState().printers.end())
     return Failed(ERROR_INVALID_PRINTER_NAME);
-  if (SameText(spoolerState().defaultPrinter, printer->name))
-    spoolerState().defaultPrinter.clear();
-  spoolerState().deleted.push_back(
-      {found->info.name, found->info.driver, sim::kernel::Clock() + spoolerState().releaseDelay});
-  spoolerState().printers.erase(found);
+  // A printer with jobs goes once they are printed or deleted.
+  if (found->jobs)
+    found->pendingDeletion = true;
+  else
+    RemovePrinter(found);
+  return TRUE;
+}
+
+// Level 0 with a command only: pause, resume or purge.
+BOOL WINAPI SetPrinterA(HANDLE handle, DWORD level, LPBYTE data, DWORD command) {
+  const Hit hit = EnterSpooler("SetPrinterA", {Hex(reinterpret_cast<uintptr_t>(handle)), Num(level),
+                                               data ? "set" : "NULL", Num(command)});
+  if (hit.fired)
+    return static_cast<BOOL>(hit.result);
+  if (level != 0 || data || command < PRINTER_CONTROL_PAUSE || command > PRINTER_CONTROL_PURGE) {
+    Misuse("SetPrinterA is simulated only for a pause, a resume or a purge");
+    return Failed(ERROR_INVALID_PARAMETER);
+  }
+  const Handle* printer = HandleOf("SetPrinterA", handle);
+  if (!printer || printer->kind != HandleKind::Printer)
+    return Failed(ERROR_INVALID_HANDLE);
+  if (!(printer->access & 0x4))  // PRINTER_ACCESS_ADMINISTER
+    return Failed(ERROR_ACCESS_DENIED);
+  const auto found = FindPrinter(printer->name);
+  if (found == spoolerState().printers.end())
+    return Failed(ERROR_INVALID_PRINTER_NAME);
+  if (command == PRINTER_CONTROL_PURGE) {
+    found->jobs = 0;
+  } else {
+    found->paused = command == PRINTER_CONTROL_PAUSE;
+    found->printedAt = PrintedAt(found->printsIn);
+  }
+  Settle();
   return TRUE;
 }
 

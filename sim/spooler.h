@@ -21,7 +21,12 @@
 // - EnumPrintersA level 2: records first, their strings packed at the end of the caller's block;
 //   a block that is too small fails with ERROR_INSUFFICIENT_BUFFER and the size needed. No
 //   printers: success with 0 bytes needed.
-// - DeletePrinter needs DELETE access; DeletePrinterDriverA (NULL environment = "Windows NT x86")
+// - SetPrinterA level 0 with PRINTER_CONTROL_PAUSE, _RESUME or _PURGE (which deletes every job)
+//   needs PRINTER_ACCESS_ADMINISTER. (Wine 8 ignores the command and fails level 0 with 124.)
+// - DeletePrinter needs DELETE access. A printer that still has jobs is only marked for deletion
+//   (PRINTER_STATUS_PENDING_DELETION): it stays listed, and keeps its driver in use, until its
+//   jobs are gone; a paused printer prints none. (Wine 8 deletes it at once.)
+//   DeletePrinterDriverA (NULL environment = "Windows NT x86")
 //   fails with ERROR_UNKNOWN_PRINTER_DRIVER for an unknown driver and, for the spooler's own
 //   environment, with ERROR_PRINTER_DRIVER_IN_USE while a printer uses it, or a deleted one still
 //   holds it (SetDriverRelease, HoldOpen; Wine 8 does not check).
@@ -67,6 +72,13 @@ std::vector<Printer> Printers();  // in enumeration order: the order they were a
 // EnumPrintersA reports this printer with NULL pPrinterName and pDriverName, as a broken print
 // provider may.
 void ReportWithoutNames(const std::string& printer);
+
+// Print jobs waiting in a printer's queue. They print `printsIn` milliseconds of the machine's
+// time after they are added or the printer is resumed, while it is not paused; INFINITE: never,
+// as the jobs of a virtual printer whose proxy process does not run.
+void AddJobs(const std::string& printer, DWORD count, DWORD printsIn = INFINITE);
+DWORD Jobs(const std::string& printer);
+void Pause(const std::string& printer);
 
 // The spooler holds a driver for a while after the last printer that used it is deleted:
 // DeletePrinterDriverA fails with ERROR_PRINTER_DRIVER_IN_USE for `milliseconds` of the machine's

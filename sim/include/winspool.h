@@ -59,6 +59,11 @@ typedef struct _PRINTER_INFO_2A {
 #define PRINTER_ATTRIBUTE_LOCAL 0x00000040
 #define SERVER_ACCESS_ADMINISTER 0x00000001
 #define PRINTER_ALL_ACCESS 0x000F000C
+#define PRINTER_CONTROL_PAUSE 1
+#define PRINTER_CONTROL_RESUME 2
+#define PRINTER_CONTROL_PURGE 3
+#define PRINTER_STATUS_PAUSED 0x00000001
+#define PRINTER_STATUS_PENDING_DELETION 0x00000004
 
 extern "C" {
 
@@ -74,6 +79,7 @@ HANDLE WINAPI AddPrinterA(LPSTR pName, DWORD Level, LPBYTE pPrinter);
 BOOL WINAPI EnumPrintersA(DWORD Flags, LPSTR Name, DWORD Level, LPBYTE pPrinterEnum, DWORD cbBuf,
                           LPDWORD pcbNeeded, LPDWORD pcReturned);
 BOOL WINAPI DeletePrinter(HANDLE hPrinter);
+BOOL WINAPI SetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command);
 BOOL WINAPI DeletePrinterDriverA(LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName);
 BOOL WINAPI EnumPrinterDriversA(LPSTR pName, LPSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
                                 DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned);

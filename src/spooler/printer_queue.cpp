@@ -32,11 +32,25 @@ bool UsesOurDriver(const PRINTER_INFO_2A& record) {
   return record.pPrinterName && record.pDriverName && strcmp(record.pDriverName, kDriverName) == 0;
 }
 
-bool DeletePrinterNamed(char* name) {
+// DeletePrinter only marks a printer that still has jobs for deletion, and deletes it once they
+// are printed; a virtual printer whose proxy process does not run prints none, so the printer,
+// and with it the driver, would stay for good. So its jobs go first. A paused printer schedules
+// no job at all: whatever the purge leaves (it spares the job being printed) or a job that
+// arrives before the deletion would keep it for ever, so it is resumed once its queue is empty.
+// A purge or a resume that fails (Wine 8 ignores both and fails level 0) leaves the deletion to
+// be tried as before.
+void EmptyQueue(HANDLE printer, DWORD status) {
+  SetPrinterA(printer, 0, nullptr, PRINTER_CONTROL_PURGE);
+  if (status & PRINTER_STATUS_PAUSED)
+    SetPrinterA(printer, 0, nullptr, PRINTER_CONTROL_RESUME);
+}
+
+bool DeleteListedPrinter(const PRINTER_INFO_2A& record) {
   PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
   HANDLE printer = nullptr;
-  if (!OpenPrinterA(name, &printer, &defaults))
+  if (!OpenPrinterA(record.pPrinterName, &printer, &defaults))
     return false;
+  EmptyQueue(printer, record.Status);
   const BOOL deleted = DeletePrinter(printer);
   ClosePrinter(printer);
   return deleted != 0;
@@ -45,7 +59,7 @@ bool DeletePrinterNamed(char* name) {
 // Stops at the first printer of the driver that resists: the ones after it stay.
 int DeleteMatchingPrinters(PRINTER_INFO_2A* records, DWORD count) {
   for (DWORD i = 0; i < count; ++i)
-    if (UsesOurDriver(records[i]) && !DeletePrinterNamed(records[i].pPrinterName))
+    if (UsesOurDriver(records[i]) && !DeleteListedPrinter(records[i]))
       return 0;
   return 1;
 }

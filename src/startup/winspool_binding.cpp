@@ -74,6 +74,11 @@ BOOL WINAPI DeletePrinter(HANDLE printer) {
   return bound ? bound(printer) : FALSE;
 }
 
+BOOL WINAPI SetPrinterA(HANDLE printer, DWORD level, LPBYTE data, DWORD command) {
+  const auto bound = Bind<decltype(&SetPrinterA)>("SetPrinterA");
+  return bound ? bound(printer, level, data, command) : FALSE;
+}
+
 BOOL WINAPI DeletePrinterDriverA(LPSTR server, LPSTR environment, LPSTR driver) {
   const auto bound = Bind<decltype(&DeletePrinterDriverA)>("DeletePrinterDriverA");
   return bound ? bound(server, environment, driver) : FALSE;

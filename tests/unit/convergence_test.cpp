@@ -84,7 +84,8 @@ class Convergence : public SimTest {
   }
 
   // "S" the installer, "I" /Install, "U" /Uninstall, "C" the user chooses another PDF program,
-  // "H" another program opens the printer and holds it, "R" it lets go, "L" a program loads the
+  // "H" another program opens the printer and holds it, "R" it lets go, "J" a print job is stuck in
+  // its queue (the proxy process does not run), "L" a program loads the
   // installed driver library as the spooler does to print, "B" Windows restarts (the deletions
   // that were due are noted in pendingAtRestart_).
   void RunSteps(const char* steps) {
@@ -95,6 +96,8 @@ class Convergence : public SimTest {
         sim::reg::SetString(HKEY_CURRENT_USER, kUserPdfKey, "Progid", "Users.Choice");
       else if (*step == 'H' || *step == 'R')
         sim::spooler::HoldOpen(kPrinterName, *step == 'H');
+      else if (*step == 'J')
+        sim::spooler::AddJobs(kPrinterName, 1);
       else if (*step == 'L')
         sim::files::SetInUse(InstalledDriverLibrary());
       else if (*step == 'B')
@@ -199,6 +202,7 @@ TEST_F(Convergence, WholeRunSequencesEndAsOneInstallAndUninstall) {
       {"install after an uninstall that stopped at the driver", "SIHURSIU", "SIU",
        FILE_ATTRIBUTE_ARCHIVE, nullptr},
       {"install again with read-only files", "SISISIU", "SIU", kReadOnly, nullptr},
+      {"uninstall with a job stuck in the queue", "SIJU", "SIU", FILE_ATTRIBUTE_ARCHIVE, nullptr},
       {"uninstall while the driver library is loaded", "SILUB", "SIU", FILE_ATTRIBUTE_ARCHIVE,
        "qnTmp3.tmp"},
   };

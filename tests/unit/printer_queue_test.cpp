@@ -95,6 +95,43 @@ TEST_F(PrinterQueue, NoPrintersOrNoneOfTheDriverIsSuccess) {
   EXPECT_EQ(sim::CountCalls("HeapFree"), 2);
 }
 
+// A printer with jobs is only marked for deletion, and keeps its driver, until they are gone:
+// they are purged first, and a paused printer is resumed so that what the purge left can print.
+TEST_F(PrinterQueue, EachPrinterIsEmptiedAndResumedBeforeItIsDeleted) {
+  struct Row {
+    const char* what;
+    bool paused;
+    DWORD printsIn;  // the jobs' time once scheduled
+    bool purgeFails;
+    int driverRemoved;
+    const char* commands;  // SetPrinterA's commands, in order
+  } rows[] = {{"stuck jobs", false, INFINITE, false, 1, "3"},
+              {"stuck jobs, purge refused", false, INFINITE, true, 0, "3"},
+              {"paused, purge refused", true, 500, true, 1, "3, 2"},
+              {"paused, printable jobs", true, 500, false, 1, "3, 2"},
+              {"printable jobs, purge refused", false, 500, true, 1, "3"}};
+  for (const Row& row : rows) {
+    SetUp();
+    sim::spooler::AddDriver(kDriverName);
+    sim::spooler::AddPrinter(kPrinterName, kPortName, kDriverName);
+    sim::spooler::AddJobs(kPrinterName, 3, row.printsIn);
+    if (row.paused)
+      sim::spooler::Pause(kPrinterName);
+    if (row.purgeFails)
+      sim::FailWhen("SetPrinterA", "3", FALSE, ERROR_INVALID_LEVEL);
+    EXPECT_EQ(DeletePrintersOfDriver(), 1) << row.what;
+    EXPECT_EQ(RemovePrinterDriver(), row.driverRemoved) << row.what;
+    EXPECT_EQ(sim::spooler::HasPrinter(kPrinterName), row.driverRemoved == 0) << row.what;
+    std::string commands;
+    for (const sim::Call& call : sim::CallsTo("SetPrinterA"))
+      commands += (commands.empty() ? "" : ", ") + call.args[3];
+    EXPECT_EQ(commands, row.commands) << row.what;
+    EXPECT_LT(CallSequence({"SetPrinterA", "DeletePrinter"}).find("SetPrinterA(0x9000, 0, NULL"),
+              CallSequence({"SetPrinterA", "DeletePrinter"}).find("DeletePrinter"))
+        << row.what;
+  }
+}
+
 TEST_F(PrinterQueue, StopsAtThePrinterThatCannotBeOpened) {
   for (const char* name : {"First", "Second", "Third"})
     sim::spooler::AddPrinter(name, kPortName, kDriverName);
