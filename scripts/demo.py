@@ -31,7 +31,8 @@ def seed(prefix, scratch):
     addin = wine.compile_dll((FIXTURES / "addin_probe.c").read_text(), scratch, "addin",
                              libs=("ole32",))
     product.write_file(prefix, product.INSTALL_DIR + r"\qlc_wordaddin.dll", addin.read_bytes())
-    product.write_file(prefix, DRIVER_DIR + r"\framedyn.dll", b"framedyn stand-in\n")
+    product.write_file(prefix, DRIVER_DIR + r"\framedyn.dll",
+                       product.library_image("framedyn stand-in\n"))
     prefix.reg_import(f"""
 [{reg(product.PRODUCT_KEY)}]
 "strdocument"="PdfViewer.Document"

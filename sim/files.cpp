@@ -35,10 +35,17 @@ struct Node {
   sim::files::Use use = sim::files::Use::None;
 };
 
+struct OpenFile {
+  std::string path;  // full path, lower-case
+  size_t position = 0;
+};
+
 struct FileSystem {
   std::map<std::string, Node> nodes;  // by lower-case full path
   std::set<uintptr_t> searches;
   uintptr_t nextSearch = 0x7000;
+  std::map<uintptr_t, OpenFile> files;
+  uintptr_t nextFile = 0xF000;
 };
 
 FileSystem& fs() {
@@ -312,6 +319,14 @@ std::vector<std::string> PendingRenames() {
 namespace sim::detail {
 void EndProcessFiles() {
   fs().searches.clear();
+  fs().files.clear();
+}
+
+bool CloseFileHandle(HANDLE handle) {
+  if (!fs().files.erase(reinterpret_cast<uintptr_t>(handle)))
+    return false;
+  Release("file handle");
+  return true;
 }
 
 void ResetFiles() {
@@ -568,6 +583,69 @@ BOOL WINAPI FindClose(HANDLE search) {
   }
   Release("find handle");
   return TRUE;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD flags, HANDLE templateFile) {
+  const Hit hit = Enter("CreateFileA", {Str(path), Hex(access), Hex(share), Num(disposition)});
+  if (hit.fired)
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(hit.result));
+  if (access != GENERIC_READ || disposition != OPEN_EXISTING || security || templateFile ||
+      (flags & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)))
+    Misuse("CreateFileA is simulated only for reading an existing file");
+  std::string full;
+  Node* node = nullptr;
+  if (const DWORD error = Existing(path, full, node)) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  }
+  // A file held open for writing without read sharing could not be read; directories need a
+  // flag the agent never passes.
+  if (node->directory || !(share & FILE_SHARE_READ)) {
+    SetLastError(node->directory ? ERROR_ACCESS_DENIED : ERROR_SHARING_VIOLATION);
+    return INVALID_HANDLE_VALUE;
+  }
+  const uintptr_t id = fs().nextFile++;
+  fs().files[id] = OpenFile{Lower(full), 0};
+  Acquire("file handle");
+  return reinterpret_cast<HANDLE>(id);
+}
+
+BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD read, LPVOID overlapped) {
+  const Hit hit = Enter("ReadFile", {Hex(reinterpret_cast<uintptr_t>(handle)), Num(count)});
+  if (hit.fired)
+    return static_cast<BOOL>(hit.result);
+  auto file = fs().files.find(reinterpret_cast<uintptr_t>(handle));
+  if (file == fs().files.end() || !buffer || overlapped)
+    return Failed(file == fs().files.end() ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+  const Node* node = Find(file->second.path);
+  const std::string contents = node ? node->contents : "";
+  const size_t start = std::min(file->second.position, contents.size());
+  const size_t taken = std::min<size_t>(count, contents.size() - start);
+  memcpy(buffer, contents.data() + start, taken);
+  file->second.position = start + taken;
+  if (read)
+    *read = static_cast<DWORD>(taken);
+  return TRUE;
+}
+
+// From the start only, the one way the agent moves.
+DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG high, DWORD method) {
+  const Hit hit = Enter("SetFilePointer",
+                        {Hex(reinterpret_cast<uintptr_t>(handle)), Num(distance), Num(method)});
+  if (hit.fired)
+    return static_cast<DWORD>(hit.result);
+  auto file = fs().files.find(reinterpret_cast<uintptr_t>(handle));
+  if (file == fs().files.end() || high || method != FILE_BEGIN) {
+    SetLastError(file == fs().files.end() ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (distance < 0) {
+    SetLastError(131);  // ERROR_NEGATIVE_SEEK
+    return INVALID_SET_FILE_POINTER;
+  }
+  file->second.position = static_cast<size_t>(distance);
+  return static_cast<DWORD>(distance);
 }
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {

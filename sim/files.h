@@ -19,6 +19,9 @@
 //   Windows does: it appends "\??\<path>" and an empty new name to the REG_MULTI_SZ
 //   "PendingFileRenameOperations" of HKLM\System\CurrentControlSet\Control\Session Manager,
 //   without looking at the file (so it needs an administrator).
+// - CreateFileA opens an existing file for reading only (GENERIC_READ, OPEN_EXISTING): the
+//   agent reads headers, never writes through a handle. ReadFile and SetFilePointer (from the
+//   start) work on it; the handle is in the ledger until CloseHandle.
 // - FindFirstFileA matches "*" and "?" in the last component, directories included ("." and ".."
 //   too, outside a root); its search handles are in the ledger until FindClose.
 // - A path of MAX_PATH characters or more fails with ERROR_FILENAME_EXCED_RANGE (206).

@@ -66,6 +66,9 @@ void StoreData(HKEY root, const std::string& path, const std::string& name, DWOR
 // Removes the value, and the keys on its path that are left empty.
 void RemoveStoredData(HKEY root, const std::string& path, const std::string& name);
 
+// CloseHandle of a file handle; false when the handle is no open file.
+bool CloseFileHandle(HANDLE handle);
+
 // The ledger: resources by kind.
 void Acquire(const std::string& kind);
 void Release(const std::string& kind);

@@ -584,6 +584,15 @@ BOOL WINAPI FreeLibrary(HMODULE handle) {
   return TRUE;
 }
 
+BOOL WINAPI CloseHandle(HANDLE handle) {
+  if (Enter("CloseHandle", {Hex(reinterpret_cast<uintptr_t>(handle))}).fired)
+    return FALSE;
+  if (CloseFileHandle(handle))
+    return TRUE;
+  Misuse("CloseHandle of a handle that is not open");
+  return Failed(ERROR_INVALID_HANDLE);
+}
+
 // The only way time passes in the simulated machine.
 void WINAPI Sleep(DWORD milliseconds) {
   if (!Enter("Sleep", {Num(milliseconds)}).fired)

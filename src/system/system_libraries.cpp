@@ -6,6 +6,10 @@
 #include "common/path_buffer.h"
 #include "entry/state.h"
 
+#include <windows.h>
+
+#include <cstring>
+
 namespace {
 
 constexpr char kPsapi[] = "psapi.dll";
@@ -50,13 +54,42 @@ bool IsPresent(const char* path) {
   return true;
 }
 
+// Whether the file is an x86 program or library: its PE header names IMAGE_FILE_MACHINE_I386.
+bool IsX86Image(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  BYTE dos[64];  // IMAGE_DOS_HEADER: "MZ" at 0, the PE header's offset at 0x3C
+  BYTE pe[6];    // "PE\0\0" and the machine type
+  DWORD read = 0;
+  LONG offset = 0;
+  bool x86 = ReadFile(file, dos, sizeof dos, &read, nullptr) && read == sizeof dos &&
+             dos[0] == 'M' && dos[1] == 'Z';
+  if (x86) {
+    memcpy(&offset, dos + 0x3C, sizeof offset);
+    x86 = SetFilePointer(file, offset, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+          ReadFile(file, pe, sizeof pe, &read, nullptr) && read == sizeof pe &&
+          memcmp(pe, "PE\0\0", 4) == 0 && pe[4] == (IMAGE_FILE_MACHINE_I386 & 0xFF) &&
+          pe[5] == (IMAGE_FILE_MACHINE_I386 >> 8);
+  }
+  CloseHandle(file);
+  return x86;
+}
+
 // A copy cut short (a killed run, a full disk) would leave a short library that counts as
 // present from then on and breaks every program that loads it. So the library is copied under a
-// temporary name beside it, one that no program loads, and renamed into place when whole. A
-// copy left over from a run cut short is overwritten.
+// temporary name beside it, one that no program loads, and renamed into place when whole. The
+// agent is a 32-bit process: its "System32" is the folder of 32-bit libraries (SysWOW64 on
+// 64-bit Windows), and the driver directory it copies from is the x64 one there, which
+// redirection does not touch. A 64-bit library in place would stop every 32-bit program that
+// imports it, so only an x86 one is put there. The copy keeps its source's read-only bit, which
+// it loses before it goes: no temporary file stays. One left over from a run cut short is
+// overwritten.
 bool PutInPlace(const char* copy, const char* destination) {
-  if (MoveFileA(copy, destination))
+  if (IsX86Image(copy) && MoveFileA(copy, destination))
     return true;
+  ClearAttributes(copy, FILE_ATTRIBUTE_READONLY);
   DeleteFileA(copy);
   return false;
 }

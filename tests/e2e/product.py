@@ -24,6 +24,14 @@ DRIVER_FILES = ("qelvpr_drv.dll", "qelvpr_ui.dll", "qelvpr_pnt.txt")
 DRIVER_FILES_64 = ("qelvpr_drv64.dll", "qelvpr_ui64.dll", "qelvpr_pnt64.txt")
 
 
+def library_image(text):
+    """A stand-in x86 library as the agent reads its start: "MZ", the PE header's offset at 0x3C,
+    then "PE\\0\\0" and the machine type IMAGE_FILE_MACHINE_I386, then `text`."""
+    dos = bytearray(0x40)
+    dos[0:2], dos[0x3C] = b"MZ", 0x40
+    return bytes(dos) + b"PE\0\0\x4c\x01" + text.encode()
+
+
 def reg_string(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 

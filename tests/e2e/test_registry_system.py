@@ -112,7 +112,7 @@ class RegistryAndSystemWin32(AgentCase):
         self.seed_product()
         files = {}
         for name in ("psapi.dll", "framedyn.dll"):
-            files[name] = f"shipped {name}".encode()
+            files[name] = product.library_image(f"shipped {name}")
             product.write_file(self.prefix, self.driver_dir + "\\" + name, files[name])
         keys = {}
         keys.update(tree("HKCU", BETA_KEY))

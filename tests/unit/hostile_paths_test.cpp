@@ -414,19 +414,19 @@ TEST_F(HostileDriverDirectory, SystemLibrariesAreProvidedOnlyWhenEveryPathFits) 
     SetUp();
     const std::string directory = UseDriverDirectory(length);
     sim::files::AddDirectory("C:\\Windows\\System32\\wbem");
-    sim::files::AddFile(directory + "\\psapi.dll", "shipped psapi.dll");
-    sim::files::AddFile(directory + "\\framedyn.dll", "shipped framedyn.dll");
+    sim::files::AddFile(directory + "\\psapi.dll", LibraryImage("shipped psapi.dll"));
+    sim::files::AddFile(directory + "\\framedyn.dll", LibraryImage("shipped framedyn.dll"));
     const std::string context = Context(length);
     const bool fits = length <= kLastForSystemLibraries;
 
     EXPECT_EQ(ProvisionSystemLibraries(), fits ? 1 : 0) << context;
 
     EXPECT_EQ(sim::files::Contents("C:\\Windows\\System32\\psapi.dll").value_or("<missing>"),
-              fits ? "shipped psapi.dll" : "<missing>")
+              fits ? LibraryImage("shipped psapi.dll") : "<missing>")
         << context;
     EXPECT_EQ(
         sim::files::Contents("C:\\Windows\\System32\\wbem\\framedyn.dll").value_or("<missing>"),
-        fits ? "shipped framedyn.dll" : "<missing>")
+        fits ? LibraryImage("shipped framedyn.dll") : "<missing>")
         << context;
     if (!fits) {
       EXPECT_EQ(sim::CountCalls("FindFirstFileA"), 0) << context << ": nothing even looked at";

@@ -20,13 +20,28 @@ inline void SeedProductFiles(const std::string& installDir,
     sim::files::AddFile(installDir + "plugins\\creator\\" + name, name, attributes);
 }
 
+// A program or library as the loader reads its start: "MZ", the PE header's offset (0x40) at
+// 0x3C, then "PE\0\0" and the machine type; `rest` follows, so that a copy shows its source.
+inline std::string LibraryImage(const std::string& rest = "",
+                                WORD machine = IMAGE_FILE_MACHINE_I386) {
+  std::string image(0x40, '\0');
+  image[0] = 'M';
+  image[1] = 'Z';
+  image[0x3C] = 0x40;
+  image += std::string("PE\0\0", 4);
+  image += static_cast<char>(machine & 0xFF);
+  image += static_cast<char>(machine >> 8);
+  return image + rest;
+}
+
 // What the library step needs on every Windows: psapi.dll in System32, the "wbem" folder, and
 // framedyn.dll in both driver directories for the step that provides it.
 inline void SeedSystemLibrarySources() {
   sim::files::AddFile("C:\\Windows\\System32\\psapi.dll");
   sim::files::AddDirectory("C:\\Windows\\System32\\wbem");
   for (const char* environment : {"Windows NT x86", "Windows x64"})
-    sim::files::AddFile(sim::spooler::DriverDirectory(environment) + "\\framedyn.dll");
+    sim::files::AddFile(sim::spooler::DriverDirectory(environment) + "\\framedyn.dll",
+                        LibraryImage());
 }
 
 // Everything an install needs to run all its steps: "InstallPath" (in the view the agent reads on

@@ -1,5 +1,6 @@
 #include "files.h"
 #include "fixture.h"
+#include "product_files.h"
 #include "system/system.h"
 
 #include <vector>
@@ -21,8 +22,12 @@ class SystemLibraries : public SimTest {
     sim::files::AddDirectory("C:\\Windows\\System32\\wbem");
     sim::files::AddDirectory(kDriverDir);
   }
-  static void ShipInDriverDir(const char* name) {
-    sim::files::AddFile(std::string(kDriverDir) + "\\" + name, std::string("shipped ") + name);
+  static void ShipInDriverDir(const char* name, WORD machine = IMAGE_FILE_MACHINE_I386,
+                              DWORD attributes = FILE_ATTRIBUTE_ARCHIVE) {
+    sim::files::AddFile(std::string(kDriverDir) + "\\" + name, Shipped(name, machine), attributes);
+  }
+  static std::string Shipped(const char* name, WORD machine = IMAGE_FILE_MACHINE_I386) {
+    return LibraryImage(std::string("shipped ") + name, machine);
   }
   static Names Searches() {
     Names paths;
@@ -64,14 +69,42 @@ TEST_F(SystemLibraries, MissingLibrariesAreCopiedFromTheDriverDirectory) {
   ShipInDriverDir("framedyn.dll");
   sim::files::AddFile(std::string(kSystemPsapi) + ".tmp", "shi", FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(ProvisionSystemLibraries(), 1);
-  EXPECT_EQ(sim::files::Contents(kSystemPsapi), "shipped psapi.dll");
-  EXPECT_EQ(sim::files::Contents(kWbemFramedyn), "shipped framedyn.dll");
+  EXPECT_EQ(sim::files::Contents(kSystemPsapi), Shipped("psapi.dll"));
+  EXPECT_EQ(sim::files::Contents(kWbemFramedyn), Shipped("framedyn.dll"));
   EXPECT_FALSE(sim::files::Exists(kSystemFramedyn)) << "framedyn.dll goes to wbem only";
   EXPECT_EQ(Copies(), std::string("CopyFileA(") + kDriverDir + "\\psapi.dll, " + kSystemPsapi +
                           ".tmp, 0), CopyFileA(" + kDriverDir + "\\framedyn.dll, " + kWbemFramedyn +
                           ".tmp, 0)");
   EXPECT_EQ(sim::files::List("C:\\Windows\\System32\\wbem"), Names{"framedyn.dll"});
   EXPECT_FALSE(sim::files::Exists(std::string(kSystemPsapi) + ".tmp"));
+}
+
+// Only an x86 library goes among the 32-bit agent's system libraries: a 64-bit one would stop every
+// 32-bit program that imports it. Whatever is refused, no temporary copy stays behind.
+TEST_F(SystemLibraries, OnlyAnX86LibraryIsPutInPlaceAndNoTemporaryCopyStays) {
+  struct Row {
+    const char* what;
+    WORD machine;
+    DWORD attributes;
+    bool renameFails;
+  } rows[] = {
+      {"x64", IMAGE_FILE_MACHINE_AMD64, FILE_ATTRIBUTE_ARCHIVE, false},
+      {"ARM64, read-only", IMAGE_FILE_MACHINE_ARM64, FILE_ATTRIBUTE_READONLY, false},
+      {"no image", 0, FILE_ATTRIBUTE_ARCHIVE, false},
+      {"x86, read-only, rename refused", IMAGE_FILE_MACHINE_I386, FILE_ATTRIBUTE_READONLY, true}};
+  for (const Row& row : rows) {
+    SetUp();
+    sim::settings().wow64 = true;
+    sim::files::AddDirectory("C:\\Windows\\SysWOW64\\wbem");
+    if (row.machine)
+      ShipInDriverDir("psapi.dll", row.machine, row.attributes);
+    else
+      sim::files::AddFile(std::string(kDriverDir) + "\\psapi.dll", "MZ but short");
+    if (row.renameFails)
+      sim::FailAlways("MoveFileA", FALSE);
+    EXPECT_EQ(ProvisionSystemLibraries(), 0) << row.what;
+    EXPECT_EQ(sim::files::List("C:\\Windows\\SysWOW64"), Names{"wbem"}) << row.what;
+  }
 }
 
 TEST_F(SystemLibraries, PsapiThatCannotBeProvidedStopsBeforeFramedyn) {
