@@ -69,6 +69,9 @@ void RemoveStoredData(HKEY root, const std::string& path, const std::string& nam
 // CloseHandle of a file handle; false when the handle is no open file.
 bool CloseFileHandle(HANDLE handle);
 
+// Whether the machine's Windows version has this entry point (see sim::Reset).
+bool ExistsOnThisVersion(const std::string& function);
+
 // The ledger: resources by kind.
 void Acquire(const std::string& kind);
 void Release(const std::string& kind);

@@ -245,6 +245,18 @@ BOOL WINAPI SimSetDllDirectoryA(LPCSTR folder);
 
 namespace sim::detail {
 
+bool ExistsOnThisVersion(const std::string& function) {
+  const sim::Settings& s = sim::settings();
+  const DWORD version = s.majorVersion * 100 + s.minorVersion;  // 501 for XP
+  if (function == "XcvDataW" || function == "SetDefaultPrinterA")
+    return version >= 500;
+  if (function == "SetDllDirectoryA")
+    return version > 501 || (version == 501 && s.servicePack >= 1);
+  if (function == "SetDefaultDllDirectories")
+    return version >= 602 || (version >= 600 && s.loaderUpdate);
+  return true;
+}
+
 // The modules stay on disk; what the process mapped, its search settings, its thread's
 // redirection and its heap go.
 void EndProcessKernel() {
@@ -457,6 +469,8 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
   info->dwMinorVersion = s.minorVersion;
   info->dwBuildNumber = s.buildNumber;
   info->dwPlatformId = s.win9xFamily ? 1 : 2;
+  if (extended)
+    reinterpret_cast<OSVERSIONINFOEXA*>(info)->wServicePackMajor = s.servicePack;
   return TRUE;
 }
 
@@ -514,7 +528,8 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
   if (flags & ~(kSearchFlags | LOAD_WITH_ALTERED_SEARCH_PATH))
     Misuse("LoadLibraryExA with flags the simulation does not model");
   const bool flagsKnown =
-      !search || FindModule("kernel32.dll")->exports.count("SetDefaultDllDirectories");
+      !search || (FindModule("kernel32.dll")->exports.count("SetDefaultDllDirectories") &&
+                  ExistsOnThisVersion("SetDefaultDllDirectories"));
   const bool needsAbsolute = (search & LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR) != 0;
   const std::string path = FromAnsi(name);
   if (path.empty() || file || !flagsKnown || (search && altered) ||
@@ -564,7 +579,7 @@ FARPROC WINAPI GetProcAddress(HMODULE handle, LPCSTR name) {
     return nullptr;
   }
   const auto found = module->exports.find(name);
-  if (found == module->exports.end()) {
+  if (found == module->exports.end() || !ExistsOnThisVersion(name)) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }

@@ -12,14 +12,23 @@
 
 namespace sim {
 
-// Puts the whole machine back into its default state: a 32-bit Windows 7, an administrator,
-// empty registry hives, the standard modules and no faults.
+// Puts the whole machine back into its default state: a 32-bit Windows 7 SP1 with its loader
+// update, an administrator, empty registry hives, the standard modules and no faults.
+//
+// The Windows version decides which entry points exist, as on real machines (Wine exports every
+// function whatever version it reports): XcvDataW and SetDefaultPrinterA from Windows 2000,
+// SetDllDirectoryA from XP SP1, SetDefaultDllDirectories from Windows 8 or with the loader
+// update of Vista and 7. GetProcAddress finds no other, and the agent's binding of XcvDataW
+// fails the call where winspool lacks it. The 95/98/Me family knows no NT environment.
 void Reset();
 
 struct Settings {
   DWORD majorVersion = 6;
   DWORD minorVersion = 1;
   DWORD buildNumber = 7601;
+  WORD servicePack = 1;
+  // KB2533623, which brought SetDefaultDllDirectories to Vista and 7 (Windows 8 has it anyway).
+  bool loaderUpdate = true;
   bool win9xFamily = false;            // GetVersion's high bit and VER_PLATFORM_WIN32_WINDOWS
   bool acceptsExtendedVersion = true;  // GetVersionExA takes an OSVERSIONINFOEXA (not on NT 4 SP5-)
   bool administrator = true;           // else HKLM refuses every write access

@@ -30,8 +30,18 @@ constexpr DWORD kServerAccessEnumerate = 0x2;   // SERVER_ACCESS_ENUMERATE
 constexpr DWORD kAdministrativeRights =
     DELETE | WRITE_DAC | WRITE_OWNER | SERVER_ACCESS_ADMINISTER | 0x4;  // PRINTER_ACCESS_ADMINISTER
 
-// A 32-bit process's own environment, also on 64-bit Windows.
-constexpr const char* kOwnEnvironment = "Windows NT x86";
+// A 32-bit process's own environment, also on 64-bit Windows; the 95/98/Me family's is
+// "Windows 4.0".
+std::string OwnEnvironment() {
+  return sim::settings().win9xFamily ? "Windows 4.0" : "Windows NT x86";
+}
+
+// The driver directory of an environment the spooler knows, "" for one it does not: the 95/98/Me
+// family knows no NT environment (ERROR_INVALID_ENVIRONMENT, as Wine's tests record there).
+std::string KnownDirectory(const std::string& environment) {
+  const bool nt = environment.rfind("Windows NT", 0) == 0 || environment == "Windows x64";
+  return sim::settings().win9xFamily && nt ? "" : sim::spooler::DriverDirectory(environment);
+}
 
 struct PrinterEntry {
   sim::spooler::Printer info;
@@ -311,8 +321,8 @@ DWORD AddDriverRecord(const DRIVER_INFO_3A& record) {
       !record.pConfigFile)
     return ERROR_INVALID_PARAMETER;
   const std::string environment =
-      record.pEnvironment ? FromAnsi(record.pEnvironment) : kOwnEnvironment;
-  const std::string directory = sim::spooler::DriverDirectory(environment);
+      record.pEnvironment ? FromAnsi(record.pEnvironment) : OwnEnvironment();
+  const std::string directory = KnownDirectory(environment);
   if (directory.empty())
     return ERROR_INVALID_ENVIRONMENT;
   const std::vector<std::string> files = DriverFiles(record);
@@ -592,7 +602,7 @@ BOOL WINAPI GetPrinterDriverDirectoryA(LPSTR server, LPSTR environment, DWORD le
   if (level != 1)
     return Failed(kInvalidLevel);
   const std::string directory =
-      ToAnsi(sim::spooler::DriverDirectory(environment ? FromAnsi(environment) : kOwnEnvironment));
+      ToAnsi(KnownDirectory(environment ? FromAnsi(environment) : OwnEnvironment()));
   if (directory.empty())
     return Failed(ERROR_INVALID_ENVIRONMENT);
   const DWORD bytes = static_cast<DWORD>(directory.size() + 1);
@@ -653,6 +663,9 @@ BOOL WINAPI XcvDataW(HANDLE handle, PCWSTR dataName, PBYTE input, DWORD inputSiz
       *status = *hit.status;
     return static_cast<BOOL>(hit.result);
   }
+  // NT 4 and the 9x family have no XcvDataW: the agent's binding fails the call there.
+  if (!ExistsOnThisVersion("XcvDataW"))
+    return Failed(ERROR_PROC_NOT_FOUND);
   const Handle* monitor = HandleOf("XcvDataW", handle);
   if (!monitor || monitor->kind != HandleKind::Monitor)
     return Failed(ERROR_INVALID_HANDLE);
@@ -785,8 +798,8 @@ BOOL WINAPI DeletePrinterDriverA(LPSTR server, LPSTR environment, LPSTR driver) 
   if (!driver)
     return Failed(ERROR_INVALID_PARAMETER);
   // NULL is the environment of the calling program, never that of the spooler.
-  const std::string chosen = environment ? FromAnsi(environment) : kOwnEnvironment;
-  if (sim::spooler::DriverDirectory(chosen).empty())
+  const std::string chosen = environment ? FromAnsi(environment) : OwnEnvironment();
+  if (KnownDirectory(chosen).empty())
     return Failed(ERROR_INVALID_ENVIRONMENT);
   const auto found = FindDriver(FromAnsi(driver), chosen);
   if (found == spoolerState().drivers.end())
@@ -811,8 +824,8 @@ BOOL WINAPI EnumPrinterDriversA(LPSTR server, LPSTR environment, DWORD level, LP
   *returned = 0;
   if (level != 1)
     return Failed(kInvalidLevel);
-  const std::string chosen = environment ? FromAnsi(environment) : kOwnEnvironment;
-  if (sim::spooler::DriverDirectory(chosen).empty())
+  const std::string chosen = environment ? FromAnsi(environment) : OwnEnvironment();
+  if (KnownDirectory(chosen).empty())
     return Failed(ERROR_INVALID_ENVIRONMENT);
   std::vector<std::string> listed;
   DWORD bytes = 0;

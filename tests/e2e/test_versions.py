@@ -1,6 +1,10 @@
 """The whole install and uninstall cycle in a 32-bit prefix set, with winecfg, to each Windows
-version the agent supports. Before Windows 2000 (NT 4) the agent skips its administrator and
-64-bit probes and carries on as an administrator of 32-bit Windows.
+version from NT 4 on. Before Windows 2000 (NT 4) the agent skips its administrator and 64-bit
+probes and carries on as an administrator of 32-bit Windows.
+
+On a real NT 4 the install stops at the port: its winspool has no XcvDataW, which came with
+Windows 2000 (the unit tests' simulation shows that). Wine exports every function whatever
+version it reports, so here the printer installs in the NT 4 setting as well.
 
 The versions share one prefix, one after the other: a full cycle leaves only the retired driver
 files behind, and installing again after an uninstall is a case the agent must handle anyway.

@@ -173,22 +173,39 @@ TEST_F(Entry, FailedDriverDirectoryLeavesItEmpty) {
   EXPECT_STREQ(DriverDir, "") << "a relative directory names a place below the current one";
 }
 
-// NT 4 and the 95/98/Me family skip both probes: the whole install runs as for an
-// administrator on 32-bit Windows, with the flags as the process starts.
-TEST_F(Entry, BeforeNt5TheInstallRunsWithTheFlagsItStartedWith) {
-  for (const bool win9x : {false, true}) {
+// NT 4 and the 95/98/Me family skip both probes and run as an administrator of 32-bit Windows,
+// but the printer needs Windows 2000: NT 4's winspool has no XcvDataW for the port, and the
+// 95/98/Me spooler knows no "Windows NT x86" and names no driver directory.
+TEST_F(Entry, ThePrinterNeedsWindows2000AndOlderVersionsStopBeforeIt) {
+  struct Row {
+    const char* name;
+    DWORD major, minor;
+    bool win9x;
+    bool portTried;
+    bool installed;
+  } rows[] = {{"NT 4", 4, 0, false, true, false},
+              {"98", 4, 10, true, false, false},
+              {"2000", 5, 0, false, true, true},
+              {"XP", 5, 1, false, true, true}};
+  for (const Row& row : rows) {
     SetUp();
     SeedInstallPath();
-    sim::settings().majorVersion = 4;
-    sim::settings().minorVersion = win9x ? 10 : 0;
-    sim::settings().win9xFamily = win9x;
+    sim::settings().majorVersion = row.major;
+    sim::settings().minorVersion = row.minor;
+    sim::settings().servicePack = 0;
+    sim::settings().win9xFamily = row.win9x;
+    const std::string before = sim::Dump();
     RunAgent("/Install");
-    EXPECT_EQ(sim::CountCalls("IsWow64Process"), 0);
-    EXPECT_EQ(HasAdminRights, 1);
-    EXPECT_EQ(Is64BitWindows, 0);
-    EXPECT_STREQ(DriverEnvironment, "Windows NT x86");
-    EXPECT_TRUE(sim::spooler::HasPrinter(kPrinterName)) << "9x family: " << win9x;
-    EXPECT_EQ(Recorded("Version"), "2.0.0.0424");
+    EXPECT_EQ(sim::CountCalls("IsWow64Process"), row.major < 5 ? 0 : 1) << row.name;
+    EXPECT_EQ(HasAdminRights, 1) << row.name;
+    EXPECT_EQ(Is64BitWindows, 0) << row.name;
+    EXPECT_EQ(CallSequence({"GetProcAddress"}).find("XcvDataW") != std::string::npos, row.portTried)
+        << row.name;
+    EXPECT_EQ(sim::spooler::HasPrinter(kPrinterName), row.installed) << row.name;
+    EXPECT_EQ(Recorded("Version"), row.installed ? "2.0.0.0424" : "<missing>") << row.name;
+    if (!row.portTried) {
+      EXPECT_EQ(sim::Dump(), before) << row.name << ": nothing changed";
+    }
   }
 }
 

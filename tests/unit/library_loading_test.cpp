@@ -20,14 +20,20 @@ bool IsBelow(const std::string& path, const std::string& folder) {
   return path.rfind(folder, 0) == 0;
 }
 
+// A Windows version, and the switches of the search it has.
 struct Loader {
+  const char* name;
+  DWORD major, minor;
+  WORD servicePack;
+  bool loaderUpdate;        // KB2533623 on Vista and 7
   bool defaultDirectories;  // SetDefaultDllDirectories: Windows 8, or 7 with its loader update
   bool dllDirectory;        // SetDllDirectoryA: XP SP1 and later
-  std::string Text() const {
-    return std::string(defaultDirectories ? "with" : "without") + " SetDefaultDllDirectories, " +
-           (dllDirectory ? "with" : "without") + " SetDllDirectoryA";
-  }
 };
+constexpr Loader kWindows8{"Windows 8", 6, 2, 0, false, true, true};
+constexpr Loader kWindows7{"Windows 7 SP1 without its loader update", 6, 1, 1, false, false, true};
+constexpr Loader kXpSp1{"XP SP1", 5, 1, 1, false, false, true};
+constexpr Loader kXp{"XP", 5, 1, 0, false, false, false};
+constexpr Loader kWindows2000{"Windows 2000", 5, 0, 4, false, false, false};
 
 class LibraryLoading : public SimTest {
  protected:
@@ -36,10 +42,10 @@ class LibraryLoading : public SimTest {
   // a library that lies beside it and one of Windows', and loads another by name while it
   // registers.
   void SetUpMachine(const Loader& loader) {
-    if (!loader.defaultDirectories)
-      sim::kernel::RemoveExport("kernel32.dll", "SetDefaultDllDirectories");
-    if (!loader.dllDirectory)
-      sim::kernel::RemoveExport("kernel32.dll", "SetDllDirectoryA");
+    sim::settings().majorVersion = loader.major;
+    sim::settings().minorVersion = loader.minor;
+    sim::settings().servicePack = loader.servicePack;
+    sim::settings().loaderUpdate = loader.loaderUpdate;
     sim::settings().programFolder = kDownloads;
     sim::settings().currentDirectory = kCurrentDir;
     sim::kernel::AddModule("version.dll");
@@ -81,7 +87,7 @@ class LibraryLoading : public SimTest {
 };
 
 TEST_F(LibraryLoading, TheSearchIsRestrictedBeforeAnyOtherCall) {
-  SetUpMachine({true, true});
+  SetUpMachine(kWindows8);
   RunAgent("/Install");
   std::string first;
   for (size_t i = 0; i < 5 && i < sim::Calls().size(); ++i)
@@ -99,7 +105,7 @@ TEST_F(LibraryLoading, TheSearchIsRestrictedBeforeAnyOtherCall) {
 }
 
 TEST_F(LibraryLoading, WithoutTheRestrictionTheCurrentDirectoryGoesAndPathsAreFull) {
-  SetUpMachine({false, true});
+  SetUpMachine(kWindows7);
   RunAgent("/Install");
   EXPECT_EQ(CallSequence({"SetDllDirectoryA", "GetVersionExA"}).substr(0, 38),
             "SetDllDirectoryA(), GetVersionExA(156)")
@@ -112,10 +118,10 @@ TEST_F(LibraryLoading, WithoutTheRestrictionTheCurrentDirectoryGoesAndPathsAreFu
 
 // From Windows 2000 (neither entry point) to Windows 8 (both), for both commands.
 TEST_F(LibraryLoading, NothingPlantedIsLoadedAndTheAddinFindsItsOwnLibraries) {
-  for (const Loader loader : {Loader{true, true}, Loader{false, true}, Loader{false, false}})
+  for (const Loader& loader : {kWindows8, kWindows7, kXpSp1, kXp, kWindows2000})
     for (const char* command : {"/Install", "/Uninstall"}) {
       SetUp();
-      const std::string context = std::string(command) + " " + loader.Text();
+      const std::string context = std::string(command) + " on " + loader.name;
       SetUpMachine(loader);
       RunAgent(command);
       EXPECT_EQ(StrayLibraries(), "") << context;
