@@ -18,8 +18,12 @@ target_compile_definitions(printer-setup PRIVATE WIN32_LEAN_AND_MEAN)
 # string functions.
 # No link time stamp and no build path in the file: two builds of the same sources give the same
 # bytes, so anyone can rebuild the shipped exe and compare it before trusting it.
+# Terminal-Server aware, as Windows' own linker marks programs by default: on a Remote Desktop
+# Session Host an unmarked program is given a private Windows folder in the user's profile, and
+# the system libraries would be looked for and copied there.
 target_link_options(printer-setup PRIVATE -mwindows -static-libgcc -static-libstdc++ -s
-  -Wl,--gc-sections -nostartfiles -Wl,-e,_AgentStartup@0 -Wl,--no-insert-timestamp)
+  -Wl,--gc-sections -nostartfiles -Wl,-e,_AgentStartup@0 -Wl,--no-insert-timestamp
+  -Wl,--tsaware)
 target_compile_options(printer-setup PRIVATE -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.)
 target_link_libraries(printer-setup PRIVATE msvcrt kernel32)
 # winspool is bound at run time (src/startup/winspool_binding.cpp): only known DLLs are imported.

@@ -16,7 +16,7 @@ class PeFile:
          self.characteristics) = struct.unpack_from("<HHIIIHH", d, pe + 4)
         opt = pe + 24
         self.magic = struct.unpack_from("<H", d, opt)[0]
-        self.subsystem = struct.unpack_from("<H", d, opt + 68)[0]
+        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", d, opt + 68)
         dirs = opt + 96  # PE32 data directories
         self.directories = [struct.unpack_from("<II", d, dirs + 8 * i) for i in range(16)]
         self.sections = []

@@ -23,6 +23,8 @@ class ExeProperties(unittest.TestCase):
         self.assertEqual(self.pe.machine, 0x14C, "i386")
         self.assertEqual(self.pe.magic, 0x10B, "PE32, not PE32+")
         self.assertEqual(self.pe.subsystem, 2, "GUI subsystem: no console window ever opens")
+        # A Remote Desktop Session Host gives an unaware program a private Windows folder.
+        self.assertTrue(self.pe.dll_characteristics & 0x8000, "Terminal-Server aware")
 
     def test_imports_known_dlls_only(self):
         imported = {name.lower() for name in self.pe.imported_dlls()}
