@@ -217,6 +217,13 @@ void Unmap(Module* module) {
 }
 
 HMODULE LoadFrom(const std::string& name, const std::vector<std::string>& folders) {
+  // Loading depends on the redirection: with it switched off Windows loads nothing, and the
+  // agent must never try.
+  if (kernelState().redirectionDisabled) {
+    sim::detail::Misuse("a library loaded while the file-system redirection is switched off");
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
   Module* module = Resolve(name, folders);
   if (!module || !Map(module, folders)) {
     SetLastError(ERROR_MOD_NOT_FOUND);

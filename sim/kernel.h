@@ -18,6 +18,7 @@
 // - A library's imports are looked for through the same search as the library; one that is not
 //   found fails the load (ERROR_MOD_NOT_FOUND) and maps nothing.
 // - GetModuleHandleA finds a mapped library without a search and without a reference.
+// - No library loads while the thread's file-system redirection is switched off (a misuse).
 // The ledger holds every loaded library until FreeLibrary, a DLL directory other than "" until
 // it is set back, and user folders in the default search until they are taken out again.
 #pragma once

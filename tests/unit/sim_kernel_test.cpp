@@ -84,4 +84,19 @@ TEST_F(SimKernel, ImportsComeThroughTheSameSearchAndAMissingOneFailsTheLoad) {
   EXPECT_FALSE(sim::kernel::IsLoaded("E:\\Lib\\dep.dll"));
 }
 
+// Loading depends on the redirection: with it switched off nothing loads.
+TEST_F(SimKernel, NothingLoadsWhileTheRedirectionIsSwitchedOff) {
+  sim::settings().wow64 = true;
+  using SwitchFn = BOOL(WINAPI*)(PVOID*);
+  using RevertFn = BOOL(WINAPI*)(PVOID);
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  PVOID cookie = nullptr;
+  ASSERT_TRUE(EntryPoint<SwitchFn>(kernel, "Wow64DisableWow64FsRedirection")(&cookie));
+  EXPECT_EQ(Found(LoadLibraryA("x.dll")), "");
+  EXPECT_TRUE(EntryPoint<RevertFn>(kernel, "Wow64RevertWow64FsRedirection")(cookie));
+  EXPECT_EQ(Found(LoadLibraryA("x.dll")), "C:\\Setup\\x.dll");
+  EXPECT_NE(sim::Leaks().find("redirection is switched off"), std::string::npos);
+  sim::Reset();  // the misuse was the point
+}
+
 }  // namespace
