@@ -230,8 +230,16 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int byte
                                int room) {
   const Hit hit =
       Enter("MultiByteToWideChar", {Num(codePage), Hex(flags), Str(text), Num(bytes), Num(room)});
-  if (hit.fired)
+  if (hit.fired) {
+    // The buffer is undefined after a failure: here it holds what a caller that ignores the
+    // result would hope for, so that such a caller shows.
+    if (text && out && room > 0) {
+      const std::u16string wide =
+          ToUtf16(FromAnsi(text, bytes < 0 ? strlen(text) + 1 : static_cast<size_t>(bytes)));
+      std::copy_n(wide.begin(), std::min(wide.size(), static_cast<size_t>(room)), out);
+    }
     return static_cast<int>(hit.result);
+  }
   if (codePage != CP_ACP || flags || !text || room < 0 || (room && !out)) {
     Misuse("MultiByteToWideChar is simulated for CP_ACP without flags only");
     return Failed(ERROR_INVALID_PARAMETER);

@@ -45,6 +45,12 @@ BOOL PathFromIdList(const char* function, PCIDLIST_ABSOLUTE list, Char* path,
     Misuse(std::string(function) + " with an item list the shell did not hand out");
     return FALSE;
   }
+  // 95, 98 and Me keep names in the code page: their shell has no Unicode path.
+  if (sizeof(Char) == sizeof(WCHAR) && sim::settings().win9xFamily) {
+    path[0] = 0;
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+  }
   if (folder.size() >= MAX_PATH) {
     path[0] = 0;
     return FALSE;

@@ -1,4 +1,5 @@
 #include "common/names.h"
+#include "entry/sequences.h"
 #include "fixture.h"
 #include "product_files.h"
 #include "registry.h"
@@ -237,27 +238,38 @@ TEST_F(Entry, RunOnceLongestFolderThatFitsAndTheFirstThatDoesNot) {
   EXPECT_EQ(Recorded("Version"), "2.0.0.0424") << "the record is still written";
 }
 
-TEST_F(Entry, RunOnceIsSkippedWhenTheFolderCannotBeDetermined) {
-  sim::settings().appDataFolder = "";
-  SeedInstallPath();
-  RunAgent("/Install");
-  EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kRunOnceKey));
-  EXPECT_EQ(sim::CountCalls("SHGetPathFromIDListA"), 0);
-
-  SetUp();
-  sim::FailAlways("SHGetPathFromIDListA", FALSE);
-  SeedInstallPath();
-  RunAgent("/Install");
-  EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kRunOnceKey));
-  EXPECT_EQ(Recorded("Language"), "1033");
-
-  // Under 1252 this folder reads as "C:\Users\Lukasz\...", whose program would run instead.
-  SetUp();
-  sim::settings().appDataFolder = "C:\\Users\\Łukasz\\AppData\\Roaming";
-  SeedInstallPath();
-  RunAgent("/Install");
-  EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kRunOnceKey));
-  EXPECT_EQ(Recorded("Language"), "1033");
+// The folder must come through exactly, or Windows would start another folder's program at the
+// next logon. The 95/98/Me family keeps names in the code page itself and has no Unicode shell.
+TEST_F(Entry, RunOnceIsSkippedWhenTheFolderCannotBeDeterminedExactly) {
+  struct Row {
+    const char* what;
+    const char* folder;
+    const char* failing;
+    bool win9x;
+    bool written;
+  } rows[] = {
+      {"exact", "C:\\Users\\tester\\AppData\\Roaming", nullptr, false, true},
+      {"no folder", "", nullptr, false, false},
+      {"no path", "C:\\Users\\tester\\AppData\\Roaming", "SHGetPathFromIDListA", false, false},
+      // Under 1252 this folder reads as "C:\Users\Lukasz\...", a folder any user may create.
+      {"best-fitted", "C:\\Users\\Łukasz\\AppData\\Roaming", nullptr, false, false},
+      {"no conversion back", "C:\\Users\\tester\\AppData\\Roaming", "MultiByteToWideChar", false,
+       false},
+      {"98", "C:\\WINDOWS\\Application Data", nullptr, true, true},
+  };
+  for (const Row& row : rows) {
+    SetUp();
+    sim::settings().appDataFolder = row.folder;
+    sim::settings().win9xFamily = row.win9x;
+    if (row.failing)
+      sim::FailAlways(row.failing, 0);
+    WriteRunOnceEntry();
+    EXPECT_EQ(
+        sim::reg::GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "TembrinInstallComplete").has_value(),
+        row.written)
+        << row.what;
+    EXPECT_EQ(sim::CountCalls("SHGetPathFromIDListA"), row.folder[0] ? 1 : 0) << row.what;
+  }
 }
 
 // No spooler, no driver directory: the install changes nothing, the uninstall only the registry.

@@ -23,11 +23,17 @@ bool Called(const std::string& function, const std::string& argument = "") {
   return false;
 }
 
-int CountProxyMoves() {
-  int moves = 0;
-  for (const sim::Call& call : sim::CallsTo("MoveFileA"))
-    moves += call.args[0].find("QXN_ProxyProcess.exe") != std::string::npos;
-  return moves;
+// Whether the proxy was retired after the port's removal: its own step, not the retirement of
+// the driver files at the start.
+bool ProxyRemoved() {
+  bool portGone = false;
+  for (const sim::Call& call : sim::Calls()) {
+    portGone = portGone || (call.function == "XcvDataW" && call.args[0] == "DeletePort");
+    if (portGone && call.function == "MoveFileA" &&
+        call.args[0].find("QXN_ProxyProcess.exe") != std::string::npos)
+      return true;
+  }
+  return false;
 }
 
 class PrinterSequence : public SimTest {
@@ -61,7 +67,7 @@ class PrinterSequence : public SimTest {
     const std::pair<const char*, bool> steps[] = {{"printers", Called("EnumPrintersA")},
                                                   {"driver", Called("DeletePrinterDriverA")},
                                                   {"port", Called("XcvDataW", "DeletePort")},
-                                                  {"proxy", CountProxyMoves() == 2}};
+                                                  {"proxy", ProxyRemoved()}};
     Steps reached;
     for (const auto& [name, called] : steps)
       if (called)
@@ -145,12 +151,17 @@ TEST_F(PrinterSequence, EachFailingChainedUninstallStepEndsTheUninstall) {
   struct Case {
     std::function<void()> fault;
     Steps reached;
+    bool portStays;
   };
   const Case cases[] = {
-      {[] { sim::FailAlways("DeletePrinter", FALSE); }, {"printers"}},
-      {[] { sim::FailAlways("DeletePrinterDriverA", FALSE); }, {"printers", "driver"}},
+      {[] { sim::FailAlways("DeletePrinter", FALSE); }, {"printers"}, true},
+      {[] { sim::FailAlways("DeletePrinterDriverA", FALSE); }, {"printers", "driver"}, true},
       // Removing the port never fails: the proxy goes whatever the monitor says.
-      {[] { sim::FailAlways("XcvDataW", FALSE); }, {"printers", "driver", "port", "proxy"}},
+      {[] { sim::FailAlways("XcvDataW", FALSE); }, {"printers", "driver", "port", "proxy"}, true},
+      // Without a driver directory no file is touched, the proxy neither, though the port went.
+      {[] { sim::FailAlways("GetPrinterDriverDirectoryA", FALSE); },
+       {"printers", "driver", "port"},
+       false},
   };
   for (const Case& c : cases) {
     SetUp();
@@ -159,7 +170,7 @@ TEST_F(PrinterSequence, EachFailingChainedUninstallStepEndsTheUninstall) {
     c.fault();
     RunAgent("/Uninstall");
     EXPECT_EQ(UninstallStepsReached(), c.reached) << "failing at " << c.reached.back();
-    EXPECT_TRUE(sim::spooler::HasPort(kPortName));
+    EXPECT_EQ(sim::spooler::HasPort(kPortName), c.portStays) << "failing at " << c.reached.back();
     EXPECT_EQ(sim::Leaks(), "");
   }
 }
