@@ -66,8 +66,9 @@ void StoreData(HKEY root, const std::string& path, const std::string& name, DWOR
 // Removes the value, and the keys on its path that are left empty.
 void RemoveStoredData(HKEY root, const std::string& path, const std::string& name);
 
-// CloseHandle of a file handle; false when the handle is no open file.
+// CloseHandle of a file or a mutex handle; false when the handle is no open one of its kind.
 bool CloseFileHandle(HANDLE handle);
+bool CloseMutexHandle(HANDLE handle);
 
 // Whether the machine's Windows version has this entry point (see sim::Reset).
 bool ExistsOnThisVersion(const std::string& function);

@@ -28,8 +28,19 @@ struct Module {
   bool resident = false;  // mapped from the process's start: kernel32 and the exe's imports
 };
 
+struct Mutex {
+  enum class Owner { None, Agent, Other } owner = Owner::None;
+  DWORD releasedAt = INFINITE;  // when another program holds it: the time it lets go
+  int count = 0;                // the agent's waits not yet released
+  bool abandoned = false;
+  bool denied = false;
+};
+
 struct Kernel {
   DWORD lastError = 0;
+  std::map<std::string, Mutex> mutexes;           // by name, which is case-sensitive
+  std::map<uintptr_t, std::string> mutexHandles;  // the agent's handles, to names
+  uintptr_t nextMutexHandle = 0xA000;
   std::string commandLine;
   std::vector<std::unique_ptr<Module>> modules;
   std::vector<std::string> mappedPaths;
@@ -280,6 +291,21 @@ void EndProcessKernel() {
   kernel.dllDirectory.reset();
   kernel.redirectionDisabled = false;
   kernel.redirectionCookies.clear();
+  // Windows abandons what an ended process still owns.
+  for (auto& [name, mutex] : kernel.mutexes)
+    if (mutex.owner == Mutex::Owner::Agent) {
+      mutex.owner = Mutex::Owner::None;
+      mutex.count = 0;
+      mutex.abandoned = true;
+    }
+  kernel.mutexHandles.clear();
+}
+
+bool CloseMutexHandle(HANDLE handle) {
+  if (!kernelState().mutexHandles.erase(reinterpret_cast<uintptr_t>(handle)))
+    return false;
+  Release("mutex handle");
+  return true;
 }
 
 void ResetKernel() {
@@ -361,6 +387,29 @@ bool RedirectionDisabled() {
 
 DWORD Clock() {
   return kernelState().clock;
+}
+
+void HoldMutex(const std::string& name, DWORD milliseconds) {
+  Mutex& mutex = kernelState().mutexes[name];
+  mutex.owner = Mutex::Owner::Other;
+  mutex.releasedAt = milliseconds == INFINITE ? INFINITE : Clock() + milliseconds;
+}
+
+void AbandonMutex(const std::string& name) {
+  Mutex& mutex = kernelState().mutexes[name];
+  mutex.owner = Mutex::Owner::None;
+  mutex.abandoned = true;
+}
+
+void DenyMutex(const std::string& name) {
+  kernelState().mutexes[name].denied = true;
+}
+
+std::vector<std::string> Mutexes() {
+  std::vector<std::string> names;
+  for (const auto& [name, mutex] : kernelState().mutexes)
+    names.push_back(name);
+  return names;
 }
 
 }  // namespace sim::kernel
@@ -609,13 +658,93 @@ BOOL WINAPI FreeLibrary(HMODULE handle) {
 BOOL WINAPI CloseHandle(HANDLE handle) {
   if (Enter("CloseHandle", {Hex(reinterpret_cast<uintptr_t>(handle))}).fired)
     return FALSE;
-  if (CloseFileHandle(handle))
+  if (CloseFileHandle(handle) || CloseMutexHandle(handle))
     return TRUE;
   Misuse("CloseHandle of a handle that is not open");
   return Failed(ERROR_INVALID_HANDLE);
 }
 
-// The only way time passes in the simulated machine.
+// Named only: the agent never makes an unnamed one, nor one it owns from the start.
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name) {
+  const Hit hit = Enter("CreateMutexA", {security ? "set" : "NULL", Num(initialOwner), Str(name)});
+  if (hit.fired)
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(hit.result));
+  if (!name || initialOwner || security) {
+    Misuse("CreateMutexA is simulated for a named mutex, not owned at first, only");
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (sim::settings().majorVersion < 5 && strchr(name, '\\')) {
+    SetLastError(ERROR_PATH_NOT_FOUND);  // no namespaces before Windows 2000
+    return nullptr;
+  }
+  Kernel& kernel = kernelState();
+  const bool existed = kernel.mutexes.count(name) != 0;
+  if (existed && kernel.mutexes[name].denied) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  kernel.mutexes[name];
+  const uintptr_t id = kernel.nextMutexHandle++;
+  kernel.mutexHandles[id] = name;
+  Acquire("mutex handle");
+  SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return reinterpret_cast<HANDLE>(id);
+}
+
+// Mutexes only. A wait for one that another program holds lasts, in the machine's time, until
+// it lets go or the time-out passes.
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  const Hit hit =
+      Enter("WaitForSingleObject", {Hex(reinterpret_cast<uintptr_t>(handle)), Num(milliseconds)});
+  if (hit.fired)
+    return static_cast<DWORD>(hit.result);
+  Kernel& kernel = kernelState();
+  const auto found = kernel.mutexHandles.find(reinterpret_cast<uintptr_t>(handle));
+  if (found == kernel.mutexHandles.end()) {
+    Misuse("WaitForSingleObject on a handle that is no open mutex");
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  Mutex& mutex = kernel.mutexes[found->second];
+  if (mutex.owner == Mutex::Owner::Other) {
+    const DWORD left = mutex.releasedAt == INFINITE ? INFINITE : mutex.releasedAt - kernel.clock;
+    if (left == INFINITE && milliseconds == INFINITE) {
+      Misuse("WaitForSingleObject for ever on a mutex that is never released");
+      return WAIT_FAILED;
+    }
+    if (left > milliseconds) {
+      kernel.clock += milliseconds;
+      return WAIT_TIMEOUT;
+    }
+    kernel.clock = mutex.releasedAt;
+    mutex.owner = Mutex::Owner::None;
+  }
+  const bool abandoned = mutex.abandoned;
+  mutex.abandoned = false;
+  mutex.owner = Mutex::Owner::Agent;
+  ++mutex.count;
+  Acquire("owned mutex");
+  return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
+}
+
+BOOL WINAPI ReleaseMutex(HANDLE handle) {
+  if (Enter("ReleaseMutex", {Hex(reinterpret_cast<uintptr_t>(handle))}).fired)
+    return FALSE;
+  Kernel& kernel = kernelState();
+  const auto found = kernel.mutexHandles.find(reinterpret_cast<uintptr_t>(handle));
+  if (found == kernel.mutexHandles.end())
+    return Failed(ERROR_INVALID_HANDLE);
+  Mutex& mutex = kernel.mutexes[found->second];
+  if (mutex.owner != Mutex::Owner::Agent)
+    return Failed(ERROR_NOT_OWNER);
+  if (--mutex.count == 0)
+    mutex.owner = Mutex::Owner::None;
+  Release("owned mutex");
+  return TRUE;
+}
+
+// With a wait, the ways time passes in the simulated machine.
 void WINAPI Sleep(DWORD milliseconds) {
   if (!Enter("Sleep", {Num(milliseconds)}).fired)
     kernelState().clock += milliseconds;

@@ -50,7 +50,22 @@ std::optional<std::string> DllDirectory();
 // Whether the calling thread's file-system redirection is switched off right now.
 bool RedirectionDisabled();
 
-// The machine's time in milliseconds: only Sleep lets it pass.
+// The machine's time in milliseconds: only Sleep, and a wait that times out or ends, let it pass.
 DWORD Clock();
+
+// Named mutexes, as another program leaves them. CreateMutexA takes a name of the "Global\\"
+// namespace from Windows 2000 on; NT 4 and the 95/98/Me family refuse a name with a backslash
+// (ERROR_PATH_NOT_FOUND). WaitForSingleObject on a mutex another program holds waits, in the
+// machine's time, until it lets go or the time-out; one whose holder ended without releasing it
+// is handed over at once with WAIT_ABANDONED, as a killed run of the agent leaves its own. The
+// ledger holds every mutex handle until CloseHandle and every ownership until ReleaseMutex.
+// Held by another program for `milliseconds` of the machine's time from now (INFINITE: for good).
+void HoldMutex(const std::string& name, DWORD milliseconds = INFINITE);
+// Its holder ended without releasing it.
+void AbandonMutex(const std::string& name);
+// Made by another user whose security denies the agent any access (ERROR_ACCESS_DENIED).
+void DenyMutex(const std::string& name);
+// The mutexes that exist, by name.
+std::vector<std::string> Mutexes();
 
 }  // namespace sim::kernel

@@ -141,6 +141,7 @@ static_assert(sizeof(WIN32_FIND_DATAA) == 320, "WIN32_FIND_DATAA is 320 bytes on
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_NO_MORE_FILES 18L
+#define ERROR_NOT_OWNER 288L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_UNKNOWN_PORT 1796L
 #define ERROR_UNKNOWN_PRINTER_DRIVER 1797L
@@ -258,9 +259,17 @@ BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar);
 
-// kernel32: waiting.
+// kernel32: waiting, and named mutexes.
 #define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_ABANDONED 0x00000080L
+#define WAIT_TIMEOUT 0x00000102L
+#define WAIT_FAILED ((DWORD)0xFFFFFFFF)
 void WINAPI Sleep(DWORD dwMilliseconds);
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
+                           LPCSTR lpName);
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+BOOL WINAPI ReleaseMutex(HANDLE hMutex);
 
 // kernel32: heap.
 HANDLE WINAPI GetProcessHeap(void);

@@ -5,6 +5,7 @@
 #include "common/unicode_names.h"
 #include "entry/command_line.h"
 #include "entry/probe.h"
+#include "entry/run_lock.h"
 #include "entry/sequences.h"
 #include "entry/state.h"
 #include "registry/registry.h"
@@ -65,6 +66,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   ProbeEnvironment(&HasAdminRights, &Is64BitWindows);
   if (!HasAdminRights)
     return 0;
+  // Before anything changes: even the start-up's read creates the product key.
+  HANDLE lock = TakeRunLock();
   LoadInstallDir();
   LoadDriverDir();
   const char* command = CommandTail(GetCommandLineA());
@@ -72,5 +75,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     RunInstall();
   else if (strcmp(command, "/Uninstall") == 0)
     RunUninstall();
+  ReleaseRunLock(lock);
   return 0;
 }

@@ -1,11 +1,16 @@
 """Start-up and command dispatch of the real exe: what /Install records, which commands run
 nothing, and which registry view each value comes from on 64-bit Windows."""
 
+import shutil
+import subprocess
+import tempfile
+import time
 import unittest
+from pathlib import Path
 
 import product
 import wine
-from product import PRODUCT_KEY, RUNONCE_KEY
+from product import FIXTURES, PRODUCT_KEY, RUNONCE_KEY
 
 APPDATA_COMPLETION = r"\Tessix Software\Tessix Tembrin\TembrinInstallComplete.exe"
 
@@ -79,6 +84,60 @@ class EntryWin64(EntryWin32):
                          product.INSTALL_DIR, "the 64-bit value is only read")
         self.assertEqual(self.prefix.reg_query(PRODUCT_KEY, "Version", view=32), "2.0.0.0424")
         self.assertIsNone(self.prefix.reg_query(PRODUCT_KEY, "Version", view=64))
+
+
+class OneRunAtATime(unittest.TestCase):
+    """Two runs started together, while a helper holds the agent's lock as a run still at work
+    would: neither changes anything until it lets go, and then they run one after the other and
+    leave the machine whole, installed or not. Wine implements named mutexes across processes;
+    it wakes their waiters in the order they came, so the run started first goes first."""
+
+    def setUp(self):
+        self.scratch = Path(tempfile.mkdtemp(prefix="printer-setup-e2e-lock-"))
+        self.addCleanup(shutil.rmtree, self.scratch, ignore_errors=True)
+        self.helper = wine.compile_exe((FIXTURES / "hold_lock.c").read_text(), self.scratch,
+                                       "hold_lock")
+
+    def start(self, prefix, *args):
+        process = subprocess.Popen([wine.WINE, *map(str, args)], env=prefix.env,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        self.addCleanup(process.kill)
+        return process
+
+    def state(self, prefix):
+        return {"port": "TESSIX_TEMBRIN:" in prefix.ports(),
+                "driver": "Tessix Tembrin Printer Driver" in prefix.drivers(),
+                "printer": prefix.printers() == ["Tessix Tembrin Printer"],
+                "record": "Version" in prefix.reg_values(PRODUCT_KEY)}
+
+    def test_runs_started_together_wait_for_each_other_in_either_order(self):
+        for commands in (("/Install", "/Uninstall"), ("/Uninstall", "/Install")):
+            with self.subTest(first=commands[0]), wine.Prefix("win32") as prefix:
+                product.set_install_path(prefix, product.INSTALL_DIR)
+                product.seed_product_files(prefix)
+                if commands[0] == "/Uninstall":   # something for it to take away
+                    self.assertEqual(prefix.run(wine.product_exe(), "/Install"), 0)
+                before = self.state(prefix)
+                held, release = prefix.unix_path(r"C:\held"), prefix.unix_path(r"C:\release")
+                self.start(prefix, self.helper, r"Global\TessixTembrinPrinterSetup", r"C:\held",
+                           r"C:\release")
+                for _ in range(600):
+                    if held.exists():
+                        break
+                    time.sleep(0.1)
+                self.assertTrue(held.exists(), "the helper holds the lock")
+                runs = []
+                for command in commands:
+                    runs.append(self.start(prefix, wine.product_exe(), command))
+                    time.sleep(3)   # the first waits before the second starts
+                self.assertEqual([run.poll() for run in runs], [None, None], "both wait")
+                self.assertEqual(self.state(prefix), before, "nothing changed while it was held")
+                release.touch()
+                for run in runs:
+                    self.assertEqual(run.wait(timeout=180), 0)
+                state = self.state(prefix)
+                self.assertIn(set(state.values()), ({True}, {False}), state)
 
 
 if __name__ == "__main__":

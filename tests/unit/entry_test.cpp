@@ -1,10 +1,13 @@
 #include "common/names.h"
 #include "entry/sequences.h"
 #include "fixture.h"
+#include "kernel.h"
 #include "product_files.h"
 #include "registry.h"
 #include "spooler.h"
 
+#include <algorithm>
+#include <functional>
 #include <optional>
 
 namespace {
@@ -206,6 +209,53 @@ TEST_F(Entry, ThePrinterNeedsWindows2000AndOlderVersionsStopBeforeIt) {
     EXPECT_EQ(Recorded("Version"), row.installed ? "2.0.0.0424" : "<missing>") << row.name;
     if (!row.portTried) {
       EXPECT_EQ(sim::Dump(), before) << row.name << ": nothing changed";
+    }
+  }
+}
+
+// One run at a time: a second run waits for the first, for a minute at most, then goes on as it
+// would; a lock left by a killed run is taken over at once. Where the "Global\\" name cannot be
+// had (NT 4, 9x, or another user's object that denies access), the plain name serves.
+TEST_F(Entry, OneRunAtATimeAndNeverStoppedForGood) {
+  const std::string global = "Global\\TessixTembrinPrinterSetup";
+  const std::string plain = "TessixTembrinPrinterSetup";
+  struct Row {
+    const char* what;
+    std::function<void()> before;
+    DWORD waited;
+    std::vector<std::string> names;  // the mutexes that exist afterwards
+  } rows[] = {
+      {"free", [] {}, 0, {global}},
+      {"held for 7 s", [&] { sim::kernel::HoldMutex(global, 7000); }, 7000, {global}},
+      {"held for good", [&] { sim::kernel::HoldMutex(global); }, 60000, {global}},
+      {"abandoned by a killed run", [&] { sim::kernel::AbandonMutex(global); }, 0, {global}},
+      {"another user's", [&] { sim::kernel::DenyMutex(global); }, 0, {global, plain}},
+      {"NT 4, held for 2 s",
+       [&] {
+         sim::settings().majorVersion = 4;
+         sim::kernel::HoldMutex(plain, 2000);
+       },
+       2000,
+       {plain}},
+  };
+  for (const Row& row : rows) {
+    SetUp();
+    SeedInstallPath();
+    row.before();
+    RunAgent("/Install");
+    EXPECT_EQ(sim::kernel::Clock(), row.waited) << row.what;
+    EXPECT_EQ(sim::kernel::Mutexes(), row.names) << row.what;
+    EXPECT_TRUE(sim::reg::GetValue(HKEY_LOCAL_MACHINE, kProductKey, "Version") ||
+                sim::settings().majorVersion < 5)
+        << row.what << ": the run did its work";
+    // Held from before the first read to after the last write.
+    const std::vector<std::string> names = sim::CallNames();
+    const auto first = std::find(names.begin(), names.end(), "RegQueryValueExA");
+    const auto last = std::find(names.rbegin(), names.rend(), "RegSetValueExA");
+    const auto wait = std::find(names.begin(), names.end(), "WaitForSingleObject");
+    EXPECT_LT(wait, first) << row.what;
+    if (last != names.rend()) {
+      EXPECT_LT(last.base(), std::find(names.begin(), names.end(), "ReleaseMutex")) << row.what;
     }
   }
 }
