@@ -90,8 +90,9 @@ ensure_dependencies() {
     need_update=1
   fi
   want wine; want wine32:i386; want wine64
-  # The installer examples, and Authenticode signing of the exe.
-  want nsis; want wixl; want osslsigncode; want openssl
+  # The installer examples (msitools edits and reads the built packages), and Authenticode
+  # signing of the exe.
+  want nsis; want wixl; want msitools; want osslsigncode; want openssl
   if [ ${#need_packages[@]} -gt 0 ]; then
     echo "deps: installing ${need_packages[*]}"
     update_indexes

@@ -1,6 +1,7 @@
 """The installer examples of integration/, as scripts/installers builds them around the exe, run
 silently the way a deployment system runs them."""
 
+import subprocess
 import unittest
 
 import product
@@ -19,6 +20,42 @@ def installer(name):
     if not path.is_file():
         raise AssertionError(f"{path} missing (run scripts/installers)")
     return path
+
+
+def table(package, name):
+    """The rows of a table of a built package, as msitools exports them (three header lines)."""
+    export = subprocess.run(["msiinfo", "export", installer(package), name], check=True,
+                            capture_output=True, text=True).stdout
+    return [row.split("\t") for row in export.splitlines()[3:]]
+
+
+def sequence(package):
+    """The InstallExecuteSequence's actions in their order."""
+    return [row[0] for row in sorted(table(package, "InstallExecuteSequence"),
+                                     key=lambda row: int(row[2]))]
+
+
+class MsiTables(unittest.TestCase):
+    """What Wine cannot show, read from the built packages. Wine's RemoveExistingProducts removes
+    the old version with REMOVE=ALL alone, without UPGRADINGPRODUCTCODE: under Wine the old
+    version's UninstallPrinter runs, and the guard against it cannot be seen working."""
+
+    def test_each_package_has_its_own_components_and_replaces_an_older_version(self):
+        guids = {}
+        for package, bits in (("tembrin.msi", 0), ("tembrin-x64.msi", 256)):
+            with self.subTest(package=package):
+                components = table(package, "Component")
+                guids[package] = {row[1] for row in components}
+                self.assertEqual({int(row[3]) & 256 for row in components}, {bits}, "64-bit")
+                self.assertEqual(int(next(row[4] for row in table(package, "Upgrade")
+                                          if row[6] == "WIX_UPGRADE_DETECTED")) & 2, 0,
+                                 "the older version is removed, not only detected")
+                actions = sequence(package)
+                self.assertEqual(actions[actions.index("InstallInitialize") + 1],
+                                 "RemoveExistingProducts", "early, inside the transaction")
+        self.assertFalse(guids["tembrin.msi"] & guids["tembrin-x64.msi"])
+        self.assertIn("tembrin-x64.msi", dict(table("tembrin.msi", "LaunchCondition"))
+                      ["NOT VersionNT64"])
 
 
 class InstallerCase(unittest.TestCase):
