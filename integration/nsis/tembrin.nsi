@@ -6,7 +6,8 @@
 ; where <folder> holds the application as it is to be installed: printer-setup.exe at its top
 ; and the driver files in its plugins\creator folder.
 ;
-; Run silently (a deployment system does this):  setup.exe /S   and later   uninstall.exe /S
+; Run silently (a deployment system does this):  setup.exe /S   and later the uninstall entry's
+; QuietUninstallString:  "<folder>\uninstall.exe" /S _?=<folder>
 ; The installer's exit code is 0 when the printer exists afterwards and 2 when it does not:
 ; printer-setup.exe itself always exits with 0, so the installer asks the spooler instead.
 
@@ -28,6 +29,9 @@ Unicode true
 Name "Tessix Tembrin"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES\Tessix Tembrin"
+; A reinstall over an installed copy (a repair, an upgrade) goes to that copy's folder, also when
+; a deployment system runs it silently without /D.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 ; The agent does nothing without administrator rights; the installer asks for them once.
 RequestExecutionLevel admin
 ShowInstDetails nevershow
@@ -55,7 +59,12 @@ Section "Install"
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Tessix Tembrin"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  ; _?= runs the uninstaller in place. Without it, the uninstaller copies itself to the temporary
+  ; folder, starts the copy and returns at once: a deployment system that waits for it and then
+  ; starts the next installer would run the two side by side.
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" \
+    '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
 
   ; 3. The agent, last. It is silent and its exit code means nothing.
   ExecWait '"$INSTDIR\printer-setup.exe" /Install'
@@ -85,8 +94,14 @@ Section "Uninstall"
   ;    are the installer's.
   RMDir /r "$INSTDIR\plugins"
   Delete "$INSTDIR\printer-setup.exe"
-  Delete "$INSTDIR\uninstall.exe"
-  RMDir "$INSTDIR"
+  ; Run in place (_?=), the uninstaller cannot delete itself while it runs, so it goes at the
+  ; next restart, and its folder then too when empty. Windows lets it rename itself first: a
+  ; reinstall into this folder before the restart then keeps its own uninstall.exe.
+  Delete "$INSTDIR\uninstall.old"
+  Rename "$INSTDIR\uninstall.exe" "$INSTDIR\uninstall.old"
+  Delete /REBOOTOK "$INSTDIR\uninstall.old"
+  Delete /REBOOTOK "$INSTDIR\uninstall.exe"
+  RMDir /REBOOTOK "$INSTDIR"
 
   ; 3. What the agent leaves: on 64-bit Windows it cleans the 32-bit registry view, so the
   ;    InstallPath written into the 64-bit view is the uninstaller's to remove. The uninstall

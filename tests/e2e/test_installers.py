@@ -13,6 +13,7 @@ PORT = "TESSIX_TEMBRIN:"
 INSTALLERS = wine.REPO_ROOT / "build" / "installers"
 INSTALL_DIR = r"C:\Program Files\Tessix Tembrin"
 PROXY = r"C:\windows\system32\spool\drivers\w32x86\3\QXN_ProxyProcess.exe"
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tessix Tembrin"
 
 
 def installer(name):
@@ -76,18 +77,26 @@ class InstallerCase(unittest.TestCase):
 
 
 class Nsis(InstallerCase):
-    def test_silent_install_sets_the_printer_up_and_silent_uninstall_removes_it(self):
-        self.assertEqual(self.prefix.run(installer("tembrin-setup.exe"), "/S"), 0,
+    def test_silent_reinstall_then_the_quiet_uninstall_a_deployment_system_runs_then_install(self):
+        setup, folder = installer("tembrin-setup.exe"), r"C:\Apps\Tembrin"
+        self.assertEqual(self.prefix.run(setup, "/S", "/D=" + folder), 0,
                          "0: the installer found the printer in the spooler")
-        self.assert_printer_installed()
-        self.assertEqual(self.prefix.reg_query(product.PRODUCT_KEY, "InstallPath"),
-                         INSTALL_DIR + "\\")
+        self.assertEqual(self.prefix.run(setup, "/S"), 0)
+        self.assertEqual(self.prefix.reg_query(product.PRODUCT_KEY, "InstallPath"), folder + "\\")
 
-        # The uninstaller copies itself to %TEMP% and goes on there; run() waits for it.
-        self.assertEqual(self.prefix.run(self.prefix.unix_path(INSTALL_DIR + r"\uninstall.exe"),
-                                         "/S", detaches=True), 0)
+        # As it stands (the folder has no blank), waited for as a deployment system waits: the
+        # process it starts, not every process in the prefix.
+        quiet = self.prefix.reg_query(UNINSTALL_KEY, "QuietUninstallString")
+        self.assertEqual(self.prefix.run(*quiet.replace('"', "").split()), 0)
         self.assert_printer_removed()
-        self.assertFalse(self.prefix.exists(INSTALL_DIR))
+        # Run in place, it cannot delete itself, nor under Wine rename itself: it goes at restart.
+        pending = self.prefix.reg_query(r"HKLM\System\CurrentControlSet\Control\Session Manager",
+                                        "PendingFileRenameOperations")
+        self.assertIn(folder + r"\uninstall.exe", pending)
+
+        self.assertEqual(self.prefix.run(setup, "/S"), 0)
+        self.assert_printer_installed()
+        self.assertEqual(self.prefix.reg_query(UNINSTALL_KEY, "DisplayName"), "Tessix Tembrin")
 
 
 class Msi(InstallerCase):

@@ -242,14 +242,9 @@ class Prefix:
             text = lambda f: f.read().decode("utf-8", "replace")
             return subprocess.CompletedProcess(p.args, p.returncode, text(out), text(err))
 
-    def run(self, exe, *args, timeout=120, detaches=False):
-        """Run a Windows program (unix or Windows path); returns its exit code
-        once it has finished. `detaches`: the program hands its work to a
-        process that outlives it (an NSIS uninstaller goes on from a copy in
-        %TEMP%), which is waited for too, and the registry is then on disk."""
+    def run(self, exe, *args, timeout=120):
+        """Run a Windows program (unix or Windows path); returns its exit code once it ends."""
         self.last = self.wine(exe, *args, timeout=timeout)
-        if detaches:
-            self.wait(timeout)
         return self.last.returncode
 
     # -- registry ----------------------------------------------------------
