@@ -84,8 +84,7 @@ class Nsis(InstallerCase):
         self.assertEqual(self.prefix.run(setup, "/S"), 0)
         self.assertEqual(self.prefix.reg_query(product.PRODUCT_KEY, "InstallPath"), folder + "\\")
 
-        # As it stands (the folder has no blank), waited for as a deployment system waits: the
-        # process it starts, not every process in the prefix.
+        # As it stands (no blank in the folder); waited for as deployment systems wait: its process.
         quiet = self.prefix.reg_query(UNINSTALL_KEY, "QuietUninstallString")
         self.assertEqual(self.prefix.run(*quiet.replace('"', "").split()), 0)
         self.assert_printer_removed()
@@ -113,8 +112,7 @@ class Msi(InstallerCase):
 
 
 class MsiWin64(InstallerCase):
-    """Wine 8 cannot add the printer of an x64 driver from a 32-bit process (test_printer.py):
-    the agent stops at the printer, and a 64-bit helper adds one for the uninstall to remove."""
+    """Wine 8 refuses a 32-bit process the printer of an x64 driver: a 64-bit helper adds it."""
     arch = "win64"
 
     def test_32bit_package_refuses_and_64bit_package_sets_up_and_removes_the_printer(self):
@@ -122,15 +120,14 @@ class MsiWin64(InstallerCase):
         self.assertEqual(self.prefix.run("msiexec", "/i", installer("tembrin.msi"), "/qn"),
                          1603 & 0xFF)
 
-        package = installer("tembrin-x64.msi")
-        self.assertEqual(self.prefix.run("msiexec", "/i", package, "/qn"), 0)
+        self.assertEqual(self.prefix.run("msiexec", "/i", installer("tembrin-x64.msi"), "/qn"), 0)
         self.assertEqual(self.prefix.reg_query(product.PRODUCT_KEY, "InstallPath", view=64),
                          INSTALL_DIR + "\\")
         self.assertIn(PORT, self.prefix.ports())
         self.assertEqual(self.prefix.drivers("Windows x64"), [DRIVER])
         self.assertEqual(product.add_printer(self.prefix, PRINTER, native=True), 0)
 
-        self.assertEqual(self.prefix.run("msiexec", "/x", package, "/qn"), 0)
+        self.assertEqual(self.prefix.run("msiexec", "/x", installer("tembrin-x64.msi"), "/qn"), 0)
         self.assertEqual(self.prefix.drivers("Windows x64"), [])
         self.assert_printer_removed()
 
