@@ -58,6 +58,12 @@ Settings& settings() {
   return core().settings;
 }
 
+WORD NativeMachine() {
+  if (settings().nativeMachine)
+    return settings().nativeMachine;
+  return settings().wow64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
+}
+
 std::string Call::Text() const {
   std::string text = function + "(";
   for (size_t i = 0; i < args.size(); ++i)

@@ -16,6 +16,7 @@ extern "C" BOOL WINAPI SimSetDefaultPrinterA(LPCSTR pszPrinter);
 namespace {
 
 BOOL WINAPI SimIsWow64Process(HANDLE process, PBOOL wow64);
+BOOL WINAPI SimIsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* nativeMachine);
 BOOL WINAPI SimWow64DisableWow64FsRedirection(PVOID* oldValue);
 BOOL WINAPI SimWow64RevertWow64FsRedirection(PVOID oldValue);
 
@@ -272,6 +273,8 @@ bool ExistsOnThisVersion(const std::string& function) {
     return version > 501 || (version == 501 && s.servicePack >= 1);
   if (function == "SetDefaultDllDirectories")
     return version >= 602 || (version >= 600 && s.loaderUpdate);
+  if (function == "IsWow64Process2")
+    return version >= 1000 && s.buildNumber >= 16299;
   return true;
 }
 
@@ -318,6 +321,7 @@ void ResetKernel() {
     FindModule(resident)->resident = true;
   }
   sim::kernel::SetExport("kernel32.dll", "IsWow64Process", AsFarProc(&SimIsWow64Process));
+  sim::kernel::SetExport("kernel32.dll", "IsWow64Process2", AsFarProc(&SimIsWow64Process2));
   sim::kernel::SetExport("kernel32.dll", "Wow64DisableWow64FsRedirection",
                          AsFarProc(&SimWow64DisableWow64FsRedirection));
   sim::kernel::SetExport("kernel32.dll", "Wow64RevertWow64FsRedirection",
@@ -431,6 +435,20 @@ BOOL WINAPI SimIsWow64Process(HANDLE process, PBOOL wow64) {
   }
   *wow64 = sim::settings().wow64 ? kTrueButNotOne : FALSE;
   return kTrueButNotOne;
+}
+
+// The agent's process is x86: under WOW64 it says so, on 32-bit Windows it names no machine.
+BOOL WINAPI SimIsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* nativeMachine) {
+  if (Enter("IsWow64Process2", {Hex(reinterpret_cast<uintptr_t>(process))}).fired)
+    return FALSE;
+  if (process != kCurrentProcess || !processMachine) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  *processMachine = sim::settings().wow64 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_UNKNOWN;
+  if (nativeMachine)
+    *nativeMachine = sim::NativeMachine();
+  return TRUE;
 }
 
 // Every disable hands out its own non-null cookie, and only that cookie reverts it: a revert

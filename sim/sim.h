@@ -18,7 +18,8 @@ namespace sim {
 // The Windows version decides which entry points exist, as on real machines (Wine exports every
 // function whatever version it reports): XcvDataW and SetDefaultPrinterA from Windows 2000,
 // SetDllDirectoryA from XP SP1, SetDefaultDllDirectories from Windows 8 or with the loader
-// update of Vista and 7. GetProcAddress finds no other, and the agent's binding of XcvDataW
+// update of Vista and 7, IsWow64Process2 from Windows 10 1709 (build 16299). GetProcAddress
+// finds no other, and the agent's binding of XcvDataW
 // fails the call where winspool lacks it. The 95/98/Me family knows no NT environment.
 void Reset();
 
@@ -33,6 +34,10 @@ struct Settings {
   bool acceptsExtendedVersion = true;  // GetVersionExA takes an OSVERSIONINFOEXA (not on NT 4 SP5-)
   bool administrator = true;           // else HKLM refuses every write access
   bool wow64 = false;                  // a 32-bit process on 64-bit Windows
+  // The machine Windows runs on, as IsWow64Process2 names it: IMAGE_FILE_MACHINE_ARM64 for
+  // Windows on ARM, where an x86 program runs emulated (with wow64 set, as IsWow64Process says
+  // there). 0: x86 or x64, as wow64 says.
+  WORD nativeMachine = 0;
   // The process's ANSI code page: 1252, the double-byte 932, 936, 949 or 950, or 65001 (UTF-8).
   // Every text the tests give and read (paths, names, string values) is Unicode, in UTF-8; the
   // ANSI calls convert it as Windows does.
@@ -47,6 +52,8 @@ struct Settings {
   char currentDrive = 'C';
 };
 Settings& settings();
+// settings().nativeMachine, or the machine that wow64 implies.
+WORD NativeMachine();
 
 // Call log: every simulated API call, in order, with its arguments formatted as text (strings
 // as they are, NULL as "NULL", numbers in decimal, access masks and flags in hex "0x..").

@@ -92,6 +92,8 @@ Spooler& spoolerState() {
 
 // The spooler itself runs natively: on 64-bit Windows its printers use x64 drivers.
 std::string NativeEnvironment() {
+  if (sim::NativeMachine() == IMAGE_FILE_MACHINE_ARM64)
+    return "Windows ARM64";
   return sim::settings().wow64 ? "Windows x64" : "Windows NT x86";
 }
 
@@ -422,6 +424,8 @@ void ResetSpooler() {
   sim::spooler::SetDriverDirectory("Windows NT x86",
                                    "C:\\Windows\\system32\\spool\\drivers\\w32x86");
   sim::spooler::SetDriverDirectory("Windows x64", "C:\\Windows\\system32\\spool\\drivers\\x64");
+  sim::spooler::SetDriverDirectory("Windows ARM64",
+                                   "C:\\Windows\\system32\\spool\\drivers\\arm64");
   spoolerState().ports = {"LPT1:", "FILE:"};
 }
 }  // namespace sim::detail

@@ -14,8 +14,8 @@
 //   are copied into its subdirectory "3". A NULL environment is the caller's own, "Windows NT
 //   x86". Adding a driver again replaces it. (Wine 8 registers the driver without the files.)
 // - AddPrinterA level 2: needs a known port (ERROR_UNKNOWN_PORT), a driver registered for the
-//   spooler's own environment, which is "Windows x64" on 64-bit Windows whatever the caller
-//   (ERROR_UNKNOWN_PRINTER_DRIVER), the "WinPrint" processor, and a new name
+//   spooler's own environment, which is "Windows x64" on 64-bit Windows and "Windows ARM64" on
+//   Windows on ARM, whatever the caller (ERROR_UNKNOWN_PRINTER_DRIVER), the "WinPrint" processor, and a new name
 //   (ERROR_PRINTER_ALREADY_EXISTS). (Wine 8 checks neither port nor name, and wants the driver
 //   for the caller's environment, failing a 32-bit caller on 64-bit Windows with 87.)
 // - EnumPrintersA level 2: records first, their strings packed at the end of the caller's block;

@@ -66,6 +66,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   ProbeEnvironment(&HasAdminRights, &Is64BitWindows);
   if (!HasAdminRights)
     return 0;
+  // Only 64-bit Windows can be Windows on ARM: 32-bit Windows runs on x86 alone.
+  if (Is64BitWindows)
+    ProbeNativeMachine(&DriverForMachine);
   // Before anything changes: even the start-up's read creates the product key.
   HANDLE lock = TakeRunLock();
   LoadInstallDir();

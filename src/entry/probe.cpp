@@ -65,3 +65,18 @@ int ProbeEnvironment(int* hasAdminRights, int* is64BitWindows) {
   ProbeWow64(is64BitWindows);
   return 1;
 }
+
+// A 32-bit x86 program runs on Windows on ARM under emulation: IsWow64Process says TRUE there and
+// GetNativeSystemInfo reports an x86 machine; only IsWow64Process2 (Windows 10 1709 and later)
+// names the ARM64 one. Its spooler loads ARM64 drivers only, and the application's files hold x86
+// and x64 ones. kernel32 is part of every process: no load is needed to look it up.
+void ProbeNativeMachine(int* driverForMachine) {
+  using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  const auto isWow64Process2 =
+      kernel ? EntryPoint<IsWow64Process2Fn>(kernel, "IsWow64Process2") : nullptr;
+  USHORT process = IMAGE_FILE_MACHINE_UNKNOWN;
+  USHORT native = IMAGE_FILE_MACHINE_UNKNOWN;
+  if (isWow64Process2 && isWow64Process2(GetCurrentProcess(), &process, &native))
+    *driverForMachine = native == IMAGE_FILE_MACHINE_I386 || native == IMAGE_FILE_MACHINE_AMD64;
+}

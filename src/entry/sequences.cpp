@@ -65,9 +65,11 @@ void WriteInstallationRecord() {
 }
 
 void RunInstall() {
-  // Nothing to install from, or nowhere to install to: even retiring the old driver files would
+  // Nothing to install from, nowhere to install to, or no driver the machine's spooler can load
+  // (Windows on ARM: it would take the x64 driver for x64 clients and refuse the printer, leaving
+  // a port, foreign files and a foreign driver behind). Even retiring the old driver files would
   // break a printer that works.
-  if (!HasInstallDir() || !HasDriverDir())
+  if (!HasInstallDir() || !HasDriverDir() || !DriverForMachine)
     return;
   DeleteKeyTree(HKEY_CURRENT_USER, kBetaKey);
   RetireDriverFiles();

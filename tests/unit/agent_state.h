@@ -11,7 +11,8 @@
 // The product's own initial values, copied while the program starts: the state's variables are
 // constant-initialised, so they hold them before any dynamic initialisation such as this one.
 inline const struct AgentState {
-  int restricted = LibrarySearchRestricted, admin = HasAdminRights, is64 = Is64BitWindows;
+  int restricted = LibrarySearchRestricted, admin = HasAdminRights, is64 = Is64BitWindows,
+      driverForMachine = DriverForMachine;
   std::string installDir = InstallDir, environment = DriverEnvironment, driverDir = DriverDir;
 } kInitialAgentState{};
 
@@ -20,6 +21,7 @@ inline void ResetAgentState() {
   LibrarySearchRestricted = initial.restricted;
   HasAdminRights = initial.admin;
   Is64BitWindows = initial.is64;
+  DriverForMachine = initial.driverForMachine;
   for (auto [buffer, text] : {std::pair{&InstallDir, &initial.installDir},
                               {&DriverEnvironment, &initial.environment},
                               {&DriverDir, &initial.driverDir}}) {

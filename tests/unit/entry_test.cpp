@@ -179,30 +179,40 @@ TEST_F(Entry, FailedDriverDirectoryLeavesItEmpty) {
 
 // NT 4 and the 95/98/Me family skip both probes and run as an administrator of 32-bit Windows,
 // but the printer needs Windows 2000: NT 4's winspool has no XcvDataW for the port, and the
-// 95/98/Me spooler knows no "Windows NT x86" and names no driver directory.
-TEST_F(Entry, ThePrinterNeedsWindows2000AndOlderVersionsStopBeforeIt) {
+// 95/98/Me spooler knows no "Windows NT x86" and names no driver directory. Windows on ARM runs
+// the agent emulated and takes the x64 driver only for x64 clients: where IsWow64Process2 names
+// the machine, the install changes nothing; before it, it stops at the printer, as it always did.
+TEST_F(Entry, ThePrinterNeedsWindows2000AndADriverForTheMachine) {
   struct Row {
     const char* name;
-    DWORD major, minor;
+    DWORD major, minor, build;
     bool win9x;
+    WORD machine;
     bool portTried;
     bool installed;
-  } rows[] = {{"NT 4", 4, 0, false, true, false},
-              {"98", 4, 10, true, false, false},
-              {"2000", 5, 0, false, true, true},
-              {"XP", 5, 1, false, true, true}};
+  } rows[] = {{"NT 4", 4, 0, 1381, false, IMAGE_FILE_MACHINE_I386, true, false},
+              {"98", 4, 10, 2222, true, IMAGE_FILE_MACHINE_I386, false, false},
+              {"2000", 5, 0, 2195, false, IMAGE_FILE_MACHINE_I386, true, true},
+              {"XP", 5, 1, 2600, false, IMAGE_FILE_MACHINE_I386, true, true},
+              {"10 x64", 10, 0, 19045, false, IMAGE_FILE_MACHINE_AMD64, true, true},
+              {"11 on ARM64", 10, 0, 22000, false, IMAGE_FILE_MACHINE_ARM64, false, false},
+              {"10 1703 on ARM64", 10, 0, 15063, false, IMAGE_FILE_MACHINE_ARM64, true, false}};
   for (const Row& row : rows) {
     SetUp();
     SeedInstallPath();
     sim::settings().majorVersion = row.major;
     sim::settings().minorVersion = row.minor;
+    sim::settings().buildNumber = row.build;
     sim::settings().servicePack = 0;
     sim::settings().win9xFamily = row.win9x;
+    sim::settings().wow64 = row.machine != IMAGE_FILE_MACHINE_I386;
+    sim::settings().nativeMachine = row.machine;
+    sim::reg::CreateKey(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node", View::Native);  // as Windows
     const std::string before = sim::Dump();
     RunAgent("/Install");
     EXPECT_EQ(sim::CountCalls("IsWow64Process"), row.major < 5 ? 0 : 1) << row.name;
     EXPECT_EQ(HasAdminRights, 1) << row.name;
-    EXPECT_EQ(Is64BitWindows, 0) << row.name;
+    EXPECT_EQ(Is64BitWindows, row.machine == IMAGE_FILE_MACHINE_I386 ? 0 : 1) << row.name;
     EXPECT_EQ(CallSequence({"GetProcAddress"}).find("XcvDataW") != std::string::npos, row.portTried)
         << row.name;
     EXPECT_EQ(sim::spooler::HasPrinter(kPrinterName), row.installed) << row.name;
@@ -211,6 +221,13 @@ TEST_F(Entry, ThePrinterNeedsWindows2000AndOlderVersionsStopBeforeIt) {
       EXPECT_EQ(sim::Dump(), before) << row.name << ": nothing changed";
     }
   }
+  // What an earlier version left on Windows on ARM goes as on x64 Windows.
+  sim::spooler::AddDriver(kDriverName, "Windows x64");
+  sim::spooler::AddPort(kPortName);
+  RunAgent("/Uninstall");
+  EXPECT_EQ(std::string(DriverEnvironment), "Windows x64");
+  EXPECT_FALSE(sim::spooler::HasDriver(kDriverName, "Windows x64"));
+  EXPECT_FALSE(sim::spooler::HasPort(kPortName));
 }
 
 // One run at a time: a second run waits for the first, for a minute at most, then goes on as it
