@@ -12,6 +12,10 @@
 
 // Exports that other subsystems implement.
 extern "C" BOOL WINAPI SimSetDefaultPrinterA(LPCSTR pszPrinter);
+extern "C" SC_HANDLE WINAPI SimOpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access);
+extern "C" SC_HANDLE WINAPI SimOpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access);
+extern "C" BOOL WINAPI SimQueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
+extern "C" BOOL WINAPI SimCloseServiceHandle(SC_HANDLE handle);
 
 namespace {
 
@@ -273,6 +277,9 @@ bool ExistsOnThisVersion(const std::string& function) {
     return version > 501 || (version == 501 && s.servicePack >= 1);
   if (function == "SetDefaultDllDirectories")
     return version >= 602 || (version >= 600 && s.loaderUpdate);
+  if (function == "OpenSCManagerA" || function == "OpenServiceA" ||
+      function == "QueryServiceStatus" || function == "CloseServiceHandle")
+    return !s.win9xFamily;
   if (function == "IsWow64Process2")
     return version >= 1000 && s.buildNumber >= 16299;
   return true;
@@ -329,6 +336,10 @@ void ResetKernel() {
   sim::kernel::SetExport("kernel32.dll", "SetDefaultDllDirectories",
                          AsFarProc(&SimSetDefaultDllDirectories));
   sim::kernel::SetExport("kernel32.dll", "SetDllDirectoryA", AsFarProc(&SimSetDllDirectoryA));
+  sim::kernel::SetExport("advapi32.dll", "OpenSCManagerA", AsFarProc(&SimOpenSCManagerA));
+  sim::kernel::SetExport("advapi32.dll", "OpenServiceA", AsFarProc(&SimOpenServiceA));
+  sim::kernel::SetExport("advapi32.dll", "QueryServiceStatus", AsFarProc(&SimQueryServiceStatus));
+  sim::kernel::SetExport("advapi32.dll", "CloseServiceHandle", AsFarProc(&SimCloseServiceHandle));
   sim::kernel::AddModule("winspool.drv");
   sim::kernel::SetExport("winspool.drv", "XcvDataW", AsFarProc(&XcvDataW));
   sim::kernel::SetExport("winspool.drv", "SetDefaultPrinterA", AsFarProc(&SimSetDefaultPrinterA));

@@ -79,7 +79,10 @@ struct Spooler {
   std::map<uintptr_t, Handle> handles;
   std::set<uintptr_t> closed;  // handles are never reused, so a closed one stays recognisable
   uintptr_t nextHandle = 0x9000;
-  bool stopped = false;
+  sim::spooler::Service service = sim::spooler::Service::Running;
+  DWORD runningAt = 0;  // of a starting spooler: the machine's time it runs
+  std::set<uintptr_t> serviceHandles;
+  uintptr_t nextServiceHandle = 0x5C00;
   DWORD releaseDelay = 0;
   std::set<std::string> heldByOthers;  // lower-case printer names
   std::vector<DeletedPrinter> deleted;
@@ -167,11 +170,20 @@ void Settle() {
   }
 }
 
-// Enter for the calls that reach the spooler: a stopped or disabled one answers none of them, as
-// an injected fault with RPC_S_SERVER_UNAVAILABLE and a zero result would.
+// The service's state now: a starting spooler runs once its time has come.
+sim::spooler::Service ServiceState() {
+  Spooler& spooler = spoolerState();
+  if (spooler.service == sim::spooler::Service::StartPending &&
+      sim::kernel::Clock() >= spooler.runningAt)
+    spooler.service = sim::spooler::Service::Running;
+  return spooler.service;
+}
+
+// Enter for the calls that reach the spooler: one that does not run answers none of them, as an
+// injected fault with RPC_S_SERVER_UNAVAILABLE and a zero result would.
 sim::detail::Hit EnterSpooler(const char* function, std::initializer_list<std::string> args) {
   sim::detail::Hit hit = sim::detail::Enter(function, args);
-  if (!hit.fired && spoolerState().stopped) {
+  if (!hit.fired && ServiceState() != sim::spooler::Service::Running) {
     SetLastError(RPC_S_SERVER_UNAVAILABLE);
     hit = sim::detail::Hit{true, 0, std::nullopt};
   }
@@ -417,6 +429,7 @@ void WriteRecord(const PrinterEntry& entry, PRINTER_INFO_2A& record, BYTE*& end)
 namespace sim::detail {
 void EndProcessSpooler() {
   spoolerState().handles.clear();
+  spoolerState().serviceHandles.clear();
 }
 
 void ResetSpooler() {
@@ -424,8 +437,7 @@ void ResetSpooler() {
   sim::spooler::SetDriverDirectory("Windows NT x86",
                                    "C:\\Windows\\system32\\spool\\drivers\\w32x86");
   sim::spooler::SetDriverDirectory("Windows x64", "C:\\Windows\\system32\\spool\\drivers\\x64");
-  sim::spooler::SetDriverDirectory("Windows ARM64",
-                                   "C:\\Windows\\system32\\spool\\drivers\\arm64");
+  sim::spooler::SetDriverDirectory("Windows ARM64", "C:\\Windows\\system32\\spool\\drivers\\arm64");
   spoolerState().ports = {"LPT1:", "FILE:"};
 }
 }  // namespace sim::detail
@@ -534,8 +546,13 @@ void HoldOpen(const std::string& printer, bool held) {
     spoolerState().heldByOthers.erase(detail::Lower(printer));
 }
 
+void SetService(Service state, DWORD milliseconds) {
+  spoolerState().service = state;
+  spoolerState().runningAt = sim::kernel::Clock() + milliseconds;
+}
+
 void Stop() {
-  spoolerState().stopped = true;
+  SetService(Service::Stopped);
 }
 
 std::string Dump() {
@@ -849,6 +866,76 @@ BOOL WINAPI EnumPrinterDriversA(LPSTR server, LPSTR environment, DWORD level, LP
     records[i].pName = reinterpret_cast<LPSTR>(end);
   }
   *returned = static_cast<DWORD>(listed.size());
+  return TRUE;
+}
+
+// The Service Control Manager, as far as the spooler's state goes: the manager and the "Spooler"
+// service can be opened and queried. Not on the 95/98/Me family, which has none.
+static SC_HANDLE NewServiceHandle() {
+  const uintptr_t id = spoolerState().nextServiceHandle++;
+  spoolerState().serviceHandles.insert(id);
+  Acquire("service handle");
+  return reinterpret_cast<SC_HANDLE>(id);
+}
+
+SC_HANDLE WINAPI SimOpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) {
+  if (Enter("OpenSCManagerA", {Str(machine), Str(database), Hex(access)}).fired)
+    return nullptr;
+  if (machine || database || access != SC_MANAGER_CONNECT)
+    Misuse("OpenSCManagerA is simulated for the local manager and SC_MANAGER_CONNECT only");
+  return NewServiceHandle();
+}
+
+SC_HANDLE WINAPI SimOpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access) {
+  if (Enter("OpenServiceA", {Str(name), Hex(access)}).fired)
+    return nullptr;
+  if (!spoolerState().serviceHandles.count(reinterpret_cast<uintptr_t>(manager))) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (!name || !SameText(name, "Spooler")) {
+    SetLastError(1060);  // ERROR_SERVICE_DOES_NOT_EXIST
+    return nullptr;
+  }
+  if (access != SERVICE_QUERY_STATUS)
+    Misuse("OpenServiceA is simulated for SERVICE_QUERY_STATUS only");
+  return NewServiceHandle();
+}
+
+BOOL WINAPI SimQueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
+  if (Enter("QueryServiceStatus", {Hex(reinterpret_cast<uintptr_t>(service))}).fired)
+    return FALSE;
+  if (!spoolerState().serviceHandles.count(reinterpret_cast<uintptr_t>(service)) || !status)
+    return Failed(status ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+  using sim::spooler::Service;
+  memset(status, 0, sizeof *status);
+  status->dwServiceType = 0x10;  // SERVICE_WIN32_OWN_PROCESS
+  switch (ServiceState()) {
+    case Service::Running:
+      status->dwCurrentState = SERVICE_RUNNING;
+      break;
+    case Service::StartPending:
+      status->dwCurrentState = SERVICE_START_PENDING;
+      break;
+    case Service::StopPending:
+      status->dwCurrentState = SERVICE_STOP_PENDING;
+      break;
+    case Service::Stopped:
+    case Service::Disabled:
+      status->dwCurrentState = SERVICE_STOPPED;
+      break;
+  }
+  return TRUE;
+}
+
+BOOL WINAPI SimCloseServiceHandle(SC_HANDLE handle) {
+  if (Enter("CloseServiceHandle", {Hex(reinterpret_cast<uintptr_t>(handle))}).fired)
+    return FALSE;
+  if (!spoolerState().serviceHandles.erase(reinterpret_cast<uintptr_t>(handle))) {
+    Misuse("CloseServiceHandle of a handle that is not open");
+    return Failed(ERROR_INVALID_HANDLE);
+  }
+  Release("service handle");
   return TRUE;
 }
 

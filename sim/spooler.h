@@ -15,9 +15,9 @@
 //   x86". Adding a driver again replaces it. (Wine 8 registers the driver without the files.)
 // - AddPrinterA level 2: needs a known port (ERROR_UNKNOWN_PORT), a driver registered for the
 //   spooler's own environment, which is "Windows x64" on 64-bit Windows and "Windows ARM64" on
-//   Windows on ARM, whatever the caller (ERROR_UNKNOWN_PRINTER_DRIVER), the "WinPrint" processor, and a new name
-//   (ERROR_PRINTER_ALREADY_EXISTS). (Wine 8 checks neither port nor name, and wants the driver
-//   for the caller's environment, failing a 32-bit caller on 64-bit Windows with 87.)
+//   Windows on ARM, whatever the caller (ERROR_UNKNOWN_PRINTER_DRIVER), the "WinPrint" processor,
+//   and a new name (ERROR_PRINTER_ALREADY_EXISTS). (Wine 8 checks neither port nor name, and wants
+//   the driver for the caller's environment, failing a 32-bit caller on 64-bit Windows with 87.)
 // - EnumPrintersA level 2: records first, their strings packed at the end of the caller's block;
 //   a block that is too small fails with ERROR_INSUFFICIENT_BUFFER and the size needed. No
 //   printers: success with 0 bytes needed.
@@ -87,8 +87,13 @@ void Pause(const std::string& printer);
 void SetDriverRelease(DWORD milliseconds);
 void HoldOpen(const std::string& printer, bool held = true);
 
-// A stopped or disabled spooler: every call but ClosePrinter fails with RPC_S_SERVER_UNAVAILABLE.
-void Stop();
+// The "Spooler" service, as the Service Control Manager reports it (OpenSCManagerA, OpenServiceA,
+// QueryServiceStatus and CloseServiceHandle, which advapi32 exports on NT only). Anything but a
+// running one answers no spooler call but ClosePrinter (RPC_S_SERVER_UNAVAILABLE). A starting
+// one runs once `milliseconds` of the machine's time have passed; a disabled one is stopped.
+enum class Service { Running, StartPending, StopPending, Stopped, Disabled };
+void SetService(Service state, DWORD milliseconds = 0);
+void Stop();  // SetService(Service::Stopped)
 
 std::string DefaultPrinter();  // "" when there is none
 void SetDefault(const std::string& printer);

@@ -231,6 +231,26 @@ static_assert(sizeof(WIN32_FIND_DATAA) == 320, "WIN32_FIND_DATAA is 320 bytes on
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #define LOAD_LIBRARY_SEARCH_DEFAULT_DIRS 0x00001000
 
+// Services (winsvc.h, which windows.h brings). The calls are deliberately not declared: the
+// 95/98/Me family has no Service Control Manager, and the agent looks them up at run time.
+struct SC_HANDLE__;
+typedef SC_HANDLE__* SC_HANDLE;
+typedef struct _SERVICE_STATUS {
+  DWORD dwServiceType;
+  DWORD dwCurrentState;
+  DWORD dwControlsAccepted;
+  DWORD dwWin32ExitCode;
+  DWORD dwServiceSpecificExitCode;
+  DWORD dwCheckPoint;
+  DWORD dwWaitHint;
+} SERVICE_STATUS, *LPSERVICE_STATUS;
+#define SC_MANAGER_CONNECT 0x0001
+#define SERVICE_QUERY_STATUS 0x0004
+#define SERVICE_STOPPED 0x00000001
+#define SERVICE_START_PENDING 0x00000002
+#define SERVICE_STOP_PENDING 0x00000003
+#define SERVICE_RUNNING 0x00000004
+
 extern "C" {
 
 // The agent's entry, defined by the agent.

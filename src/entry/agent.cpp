@@ -6,6 +6,7 @@
 #include "entry/command_line.h"
 #include "entry/probe.h"
 #include "entry/run_lock.h"
+#include "entry/spooler_service.h"
 #include "entry/sequences.h"
 #include "entry/state.h"
 #include "registry/registry.h"
@@ -46,16 +47,34 @@ void LoadInstallDir() {
     memset(InstallDir, 0, sizeof InstallDir);
 }
 
+bool AskForDriverDir() {
+  DWORD needed = 0;
+  return GetPrinterDriverDirectoryA(nullptr, DriverEnvironment, 1,
+                                    reinterpret_cast<BYTE*>(DriverDir), sizeof DriverDir,
+                                    &needed) &&
+         IsFullPath(DriverDir);
+}
+
+// Right after a boot, and at a deployment tool's computer-startup run, the agent can come before
+// the spooler, whose calls all fail while the Service Control Manager reports it as starting.
+// The directory is then asked for every half second for up to 30 s: the Service Control
+// Manager's own default limit for a service to start, after which it gives up on the service
+// itself. A running spooler costs no wait; a stopped, disabled or stopping one is final at once.
+constexpr DWORD kSpoolerPoll = 500;
+constexpr int kSpoolerPolls = 60;
+
 // A 32-bit process on 64-bit Windows still installs the x64 driver: the spooler runs 64-bit. A
 // stopped or disabled spooler (a common hardening of servers) names no directory, and every
 // path below it would lie at the root of the current drive: then there is none, "".
 void LoadDriverDir() {
   CopyPath(DriverEnvironment, Is64BitWindows ? "Windows x64" : "Windows NT x86");
-  DWORD needed = 0;
-  if (!GetPrinterDriverDirectoryA(nullptr, DriverEnvironment, 1, reinterpret_cast<BYTE*>(DriverDir),
-                                  sizeof DriverDir, &needed) ||
-      !IsFullPath(DriverDir))
-    DriverDir[0] = '\0';
+  for (int polls = 0; !AskForDriverDir(); ++polls) {
+    if (polls == kSpoolerPolls || !SpoolerIsStarting()) {
+      DriverDir[0] = '\0';
+      return;
+    }
+    Sleep(kSpoolerPoll);
+  }
 }
 
 }  // namespace

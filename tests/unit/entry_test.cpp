@@ -340,18 +340,45 @@ TEST_F(Entry, RunOnceIsSkippedWhenTheFolderCannotBeDeterminedExactly) {
 }
 
 // No spooler, no driver directory: the install changes nothing, the uninstall only the registry.
-TEST_F(Entry, WithoutTheSpoolerNoFileIsTouched) {
-  SeedInstallPath();
-  sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "strdocument", "Old.Document");
-  sim::spooler::Stop();
-  const std::string before = sim::Dump();
-  RunAgent("/Install");
-  EXPECT_EQ(sim::Dump(), before);
-  RunAgent("/Uninstall");
-  EXPECT_EQ(sim::reg::GetString(HKEY_LOCAL_MACHINE, "Software\\Classes\\.pdf", ""), "Old.Document");
-  EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
-  for (const char* call : {"MoveFileA", "DeleteFileA", "MoveFileExA", "GetFileAttributesA"})
-    EXPECT_EQ(sim::CountCalls(call), 0) << call;
+// A spooler that is still starting is waited for, up to the 30 s a service has to start; one
+// that is stopped, disabled or stopping is final at once, and a running one costs no wait.
+TEST_F(Entry, ASpoolerStillStartingIsWaitedForAndWithoutOneNoFileIsTouched) {
+  using sim::spooler::Service;
+  struct Row {
+    const char* what;
+    Service state;
+    DWORD startsIn;
+    DWORD waited;
+  } rows[] = {{"running", Service::Running, 0, 0},
+              {"starting for 3.2 s", Service::StartPending, 3200, 3500},
+              {"starting for 40 s", Service::StartPending, 40000, 30000},
+              {"stopping", Service::StopPending, 0, 0},
+              {"stopped", Service::Stopped, 0, 0},
+              {"disabled", Service::Disabled, 0, 0}};
+  for (const Row& row : rows) {
+    SetUp();
+    SeedInstallPath();
+    sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "strdocument", "Old.Document");
+    sim::spooler::SetService(row.state, row.startsIn);
+    const std::string before = sim::Dump();
+    RunAgent("/Install");
+    EXPECT_EQ(sim::kernel::Clock(), row.waited) << row.what;
+    const bool runs = row.waited < 30000 && row.state <= Service::StartPending;
+    EXPECT_EQ(sim::spooler::HasPrinter(kPrinterName), runs) << row.what;
+    if (runs)
+      continue;
+    EXPECT_EQ(sim::Dump(), before) << row.what;
+    if (row.state == Service::StartPending)
+      continue;  // by the next run it may well run
+    sim::ClearCalls();
+    RunAgent("/Uninstall");
+    EXPECT_EQ(sim::reg::GetString(HKEY_LOCAL_MACHINE, "Software\\Classes\\.pdf", ""),
+              "Old.Document")
+        << row.what;
+    EXPECT_FALSE(sim::reg::KeyExists(HKEY_LOCAL_MACHINE, kProductKey)) << row.what;
+    for (const char* call : {"MoveFileA", "DeleteFileA", "MoveFileExA", "GetFileAttributesA"})
+      EXPECT_EQ(sim::CountCalls(call), 0) << row.what << ": " << call;
+  }
 }
 
 TEST_F(Entry, InstallWritesRunOnceBeforeTheRecordInTableOrder) {
