@@ -22,22 +22,26 @@ def timed(prefix, exe, *args):
     return time.monotonic() - start
 
 
-def wine_times(runs, empty):
-    exe = wine.product_exe()
-    install, uninstall, baseline = [], [], []
+def wine_times(runs, empty, exes):
+    """Medians of the empty exe's run and of each exe's /Install and /Uninstall, the exes taking
+    turns in each prefix so that they meet the same machine."""
+    baseline, times = [], {exe: ([], []) for exe in exes}
     for _ in range(runs):
         with wine.Prefix("win32") as prefix:
-            product.set_install_path(prefix, product.INSTALL_DIR)
             product.seed_product_files(prefix)
             prefix.wine("cmd", "/c", "exit")   # start the session: the first process pays for it
             baseline.append(timed(prefix, empty))
-            install.append(timed(prefix, exe, "/Install"))
-            uninstall.append(timed(prefix, exe, "/Uninstall"))
-    return [statistics.median(t) for t in (baseline, install, uninstall)]
+            for exe in exes:
+                product.set_install_path(prefix, product.INSTALL_DIR)  # an uninstall removes it
+                times[exe][0].append(timed(prefix, exe, "/Install"))
+                times[exe][1].append(timed(prefix, exe, "/Uninstall"))
+    return statistics.median(baseline), {exe: [statistics.median(t) for t in pair]
+                                         for exe, pair in times.items()}
 
 
 def main():
     runs, empty, i386 = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+    earlier = sys.argv[4:]   # an earlier exe, measured side by side
     exe = wine.product_exe()
     image = pe.PeFile(exe)
     # Emulated, every 32-bit process costs several times its native time: only the ratios,
@@ -46,10 +50,13 @@ def main():
     rows = [("exe size", f"{exe.stat().st_size} bytes (limit 24576)"),
             ("exe imports", ", ".join(image.imported_dlls())),
             ("Wine's 32-bit programs run", i386)]
-    baseline, install, uninstall = wine_times(runs, empty)
-    rows += [(f"empty exe under Wine (median of {runs})", f"{baseline:.2f} s"),
-             ("/Install under Wine", f"{install:.2f} s ({install / baseline:.2f} x empty)"),
-             ("/Uninstall under Wine", f"{uninstall:.2f} s ({uninstall / baseline:.2f} x empty)")]
+    baseline, times = wine_times(runs, empty, [exe, *earlier])
+    rows.append((f"empty exe under Wine (median of {runs})", f"{baseline:.2f} s"))
+    for measured, (install, uninstall) in times.items():
+        which = "" if measured == exe else f", earlier exe ({measured})"
+        rows += [(f"/Install under Wine{which}", f"{install:.2f} s ({install / baseline:.2f} x empty)"),
+                 (f"/Uninstall under Wine{which}",
+                  f"{uninstall:.2f} s ({uninstall / baseline:.2f} x empty)")]
     counts = subprocess.run([str(ROOT / "build/host/bench_call_counts")], capture_output=True,
                             text=True, check=True).stdout.splitlines()
     for line in counts:
