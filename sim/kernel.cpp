@@ -39,6 +39,7 @@ struct Mutex {
   int count = 0;                // the agent's waits not yet released
   bool abandoned = false;
   bool denied = false;
+  DWORD allowed = 0;  // when denied: the access OpenMutexA may still have
 };
 
 struct Kernel {
@@ -416,8 +417,9 @@ void AbandonMutex(const std::string& name) {
   mutex.abandoned = true;
 }
 
-void DenyMutex(const std::string& name) {
+void DenyMutex(const std::string& name, DWORD allowed) {
   kernelState().mutexes[name].denied = true;
+  kernelState().mutexes[name].allowed = allowed;
 }
 
 std::vector<std::string> Mutexes() {
@@ -693,6 +695,13 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
   return Failed(ERROR_INVALID_HANDLE);
 }
 
+static HANDLE NewMutexHandle(const std::string& name) {
+  const uintptr_t id = kernelState().nextMutexHandle++;
+  kernelState().mutexHandles[id] = name;
+  Acquire("mutex handle");
+  return reinterpret_cast<HANDLE>(id);
+}
+
 // Named only: the agent never makes an unnamed one, nor one it owns from the start.
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name) {
   const Hit hit = Enter("CreateMutexA", {security ? "set" : "NULL", Num(initialOwner), Str(name)});
@@ -714,11 +723,25 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LP
     return nullptr;
   }
   kernel.mutexes[name];
-  const uintptr_t id = kernel.nextMutexHandle++;
-  kernel.mutexHandles[id] = name;
-  Acquire("mutex handle");
   SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-  return reinterpret_cast<HANDLE>(id);
+  return NewMutexHandle(name);
+}
+
+HANDLE WINAPI OpenMutexA(DWORD access, BOOL inherit, LPCSTR name) {
+  const Hit hit = Enter("OpenMutexA", {Hex(access), Num(inherit), Str(name)});
+  if (hit.fired)
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(hit.result));
+  Kernel& kernel = kernelState();
+  const auto found = name ? kernel.mutexes.find(name) : kernel.mutexes.end();
+  if (found == kernel.mutexes.end()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  if (found->second.denied && (access & ~found->second.allowed)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  return NewMutexHandle(name);
 }
 
 // Mutexes only. A wait for one that another program holds lasts, in the machine's time, until

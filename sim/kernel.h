@@ -63,8 +63,10 @@ DWORD Clock();
 void HoldMutex(const std::string& name, DWORD milliseconds = INFINITE);
 // Its holder ended without releasing it.
 void AbandonMutex(const std::string& name);
-// Made by another user whose security denies the agent any access (ERROR_ACCESS_DENIED).
-void DenyMutex(const std::string& name);
+// Made by another account whose security grants the agent no more than `allowed` (CreateMutexA,
+// which asks for full access, fails with ERROR_ACCESS_DENIED; OpenMutexA for less may not): 0
+// for another user's, SYNCHRONIZE | MUTEX_MODIFY_STATE for one a run as SYSTEM made.
+void DenyMutex(const std::string& name, DWORD allowed = 0);
 // The mutexes that exist, by name.
 std::vector<std::string> Mutexes();
 

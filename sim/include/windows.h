@@ -290,7 +290,9 @@ void WINAPI Sleep(DWORD dwMilliseconds);
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
                            LPCSTR lpName);
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+HANDLE WINAPI OpenMutexA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
 BOOL WINAPI ReleaseMutex(HANDLE hMutex);
+#define MUTEX_MODIFY_STATE 0x0001
 
 // kernel32: heap.
 HANDLE WINAPI GetProcessHeap(void);

@@ -18,8 +18,13 @@ constexpr char kPlainName[] = "TessixTembrinPrinterSetup";
 // it ("squatting"): that costs each run this wait at most, never a skipped or a changed run.
 constexpr DWORD kLongestWait = 60000;
 
+// CreateMutexA asks for full access to a mutex that exists. One made by a run as SYSTEM grants
+// the Administrators group only the right to wait for it and to release it (the default DACL of
+// SYSTEM's token): an elevated run in a user's session opens it for just that.
 HANDLE OpenLock() {
   HANDLE lock = CreateMutexA(nullptr, FALSE, kGlobalName);
+  if (!lock && GetLastError() == ERROR_ACCESS_DENIED)
+    lock = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kGlobalName);
   return lock ? lock : CreateMutexA(nullptr, FALSE, kPlainName);
 }
 

@@ -13,6 +13,7 @@ import wine
 from product import FIXTURES, PRODUCT_KEY, RUNONCE_KEY
 
 APPDATA_COMPLETION = r"\Tessix Software\Tessix Tembrin\TembrinInstallComplete.exe"
+PRINTER, DRIVER, PORT = "Tessix Tembrin Printer", "Tessix Tembrin Printer Driver", "TESSIX_TEMBRIN:"
 
 
 class EntryWin32(unittest.TestCase):
@@ -87,57 +88,41 @@ class EntryWin64(EntryWin32):
 
 
 class OneRunAtATime(unittest.TestCase):
-    """Two runs started together, while a helper holds the agent's lock as a run still at work
-    would: neither changes anything until it lets go, and then they run one after the other and
-    leave the machine whole, installed or not. Wine implements named mutexes across processes;
-    it wakes their waiters in the order they came, so the run started first goes first."""
-
-    def setUp(self):
-        self.scratch = Path(tempfile.mkdtemp(prefix="printer-setup-e2e-lock-"))
-        self.addCleanup(shutil.rmtree, self.scratch, ignore_errors=True)
-        self.helper = wine.compile_exe((FIXTURES / "hold_lock.c").read_text(), self.scratch,
-                                       "hold_lock")
-
-    def start(self, prefix, *args):
-        process = subprocess.Popen([wine.WINE, *map(str, args)], env=prefix.env,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
-        self.addCleanup(process.kill)
-        return process
-
-    def state(self, prefix):
-        return {"port": "TESSIX_TEMBRIN:" in prefix.ports(),
-                "driver": "Tessix Tembrin Printer Driver" in prefix.drivers(),
-                "printer": prefix.printers() == ["Tessix Tembrin Printer"],
-                "record": "Version" in prefix.reg_values(PRODUCT_KEY)}
+    """Two runs started together while a helper holds the agent's lock, as a run still at work
+    would: neither changes anything until it lets go, then they run one after the other and
+    leave the machine whole. Wine wakes a mutex's waiters in the order they came."""
 
     def test_runs_started_together_wait_for_each_other_in_either_order(self):
+        scratch = Path(tempfile.mkdtemp(prefix="printer-setup-e2e-lock-"))
+        self.addCleanup(shutil.rmtree, scratch, ignore_errors=True)
+        helper = wine.compile_exe((FIXTURES / "hold_lock.c").read_text(), scratch, "hold_lock")
         for commands in (("/Install", "/Uninstall"), ("/Uninstall", "/Install")):
             with self.subTest(first=commands[0]), wine.Prefix("win32") as prefix:
                 product.set_install_path(prefix, product.INSTALL_DIR)
                 product.seed_product_files(prefix)
                 if commands[0] == "/Uninstall":   # something for it to take away
-                    self.assertEqual(prefix.run(wine.product_exe(), "/Install"), 0)
-                before = self.state(prefix)
-                held, release = prefix.unix_path(r"C:\held"), prefix.unix_path(r"C:\release")
-                self.start(prefix, self.helper, r"Global\TessixTembrinPrinterSetup", r"C:\held",
-                           r"C:\release")
-                for _ in range(600):
-                    if held.exists():
-                        break
-                    time.sleep(0.1)
-                self.assertTrue(held.exists(), "the helper holds the lock")
+                    prefix.run(wine.product_exe(), "/Install")
+                state = lambda: (PORT in prefix.ports(), DRIVER in prefix.drivers(),
+                                 prefix.printers() == [PRINTER],
+                                 "Version" in prefix.reg_values(PRODUCT_KEY))
+                before = state()
+                start = lambda *args: subprocess.Popen([wine.WINE, *map(str, args)],
+                                                       env=prefix.env, stdin=subprocess.DEVNULL,
+                                                       stdout=subprocess.DEVNULL,
+                                                       stderr=subprocess.DEVNULL)
+                start(helper, r"Global\TessixTembrinPrinterSetup", r"C:\held", r"C:\release")
+                for _ in range(600):   # until the helper holds it
+                    if not prefix.exists(r"C:\held"):
+                        time.sleep(0.1)
                 runs = []
                 for command in commands:
-                    runs.append(self.start(prefix, wine.product_exe(), command))
+                    runs.append(start(wine.product_exe(), command))
                     time.sleep(3)   # the first waits before the second starts
                 self.assertEqual([run.poll() for run in runs], [None, None], "both wait")
-                self.assertEqual(self.state(prefix), before, "nothing changed while it was held")
-                release.touch()
-                for run in runs:
-                    self.assertEqual(run.wait(timeout=180), 0)
-                state = self.state(prefix)
-                self.assertIn(set(state.values()), ({True}, {False}), state)
+                self.assertEqual(state(), before, "nothing changed while it was held")
+                prefix.unix_path(r"C:\release").touch()
+                self.assertEqual([run.wait(timeout=180) for run in runs], [0, 0])
+                self.assertIn(set(state()), ({True}, {False}), "whole")
 
 
 if __name__ == "__main__":

@@ -85,9 +85,8 @@ class Convergence : public SimTest {
 
   // "S" the installer, "I" /Install, "U" /Uninstall, "C" the user chooses another PDF program,
   // "H" another program opens the printer and holds it, "R" it lets go, "J" a print job is stuck in
-  // its queue (the proxy process does not run), "L" a program loads the
-  // installed driver library as the spooler does to print, "B" Windows restarts (the deletions
-  // that were due are noted in pendingAtRestart_).
+  // its queue (the proxy process does not run), "L" a program loads the installed driver library,
+  // "B" Windows restarts (the deletions that were due are noted in pendingAtRestart_).
   void RunSteps(const char* steps) {
     for (const char* step = steps; *step; ++step)
       if (*step == 'S')
@@ -99,16 +98,16 @@ class Convergence : public SimTest {
       else if (*step == 'J')
         sim::spooler::AddJobs(kPrinterName, 1);
       else if (*step == 'L')
-        sim::files::SetInUse(InstalledDriverLibrary());
+        sim::files::SetInUse(VersionDir() + "qelvpr_drv.dll");
       else if (*step == 'B')
         Restart();
       else
         RunAgent(*step == 'I' ? "/Install" : "/Uninstall");
   }
 
-  std::string InstalledDriverLibrary() const {
+  std::string VersionDir() const {
     return sim::spooler::DriverDirectory(machine_.wow64 ? "Windows x64" : "Windows NT x86") +
-           "\\3\\qelvpr_drv.dll";
+           "\\3\\";
   }
 
   void Restart() {
@@ -184,27 +183,24 @@ TEST_F(Convergence, AnUninstallKilledAtAnyCallIsMadeGoodByTheNextInstallAndUnins
 }
 
 // Whole runs, one after the other (the letters of RunSteps), end as the shorter sequence does,
-// and leave no deletion waiting for a restart but that of a file a program still has loaded.
+// and leave no deletion waiting for a restart but that of the driver library a program loaded.
 TEST_F(Convergence, WholeRunSequencesEndAsOneInstallAndUninstall) {
   struct Sequence {
     const char* what;
     const char* steps;
     const char* endsAs;
     DWORD fileAttributes;
-    const char* dueAtRestart;  // the temporary name in "3" that the restart deletes, if any
   };
   const Sequence sequences[] = {
-      {"install twice", "SISIU", "SIU", FILE_ATTRIBUTE_ARCHIVE, nullptr},
-      {"uninstall twice", "SIUU", "SIU", FILE_ATTRIBUTE_ARCHIVE, nullptr},
-      {"the user's choice between two uninstalls", "SIUCU", "SIUC", FILE_ATTRIBUTE_ARCHIVE,
-       nullptr},
-      {"uninstall where the product never was", "USIU", "SIU", FILE_ATTRIBUTE_ARCHIVE, nullptr},
+      {"install twice", "SISIU", "SIU", FILE_ATTRIBUTE_ARCHIVE},
+      {"uninstall twice", "SIUU", "SIU", FILE_ATTRIBUTE_ARCHIVE},
+      {"the user's choice between two uninstalls", "SIUCU", "SIUC", FILE_ATTRIBUTE_ARCHIVE},
+      {"uninstall where the product never was", "USIU", "SIU", FILE_ATTRIBUTE_ARCHIVE},
       {"install after an uninstall that stopped at the driver", "SIHURSIU", "SIU",
-       FILE_ATTRIBUTE_ARCHIVE, nullptr},
-      {"install again with read-only files", "SISISIU", "SIU", kReadOnly, nullptr},
-      {"uninstall with a job stuck in the queue", "SIJU", "SIU", FILE_ATTRIBUTE_ARCHIVE, nullptr},
-      {"uninstall while the driver library is loaded", "SILUB", "SIU", FILE_ATTRIBUTE_ARCHIVE,
-       "qnTmp3.tmp"},
+       FILE_ATTRIBUTE_ARCHIVE},
+      {"install again with read-only files", "SISISIU", "SIU", kReadOnly},
+      {"uninstall with a job stuck in the queue", "SIJU", "SIU", FILE_ATTRIBUTE_ARCHIVE},
+      {"uninstall while the driver library is loaded", "SILUB", "SIU", FILE_ATTRIBUTE_ARCHIVE},
   };
   for (const Sequence& sequence : sequences)
     for (const bool wow64 : {false, true}) {
@@ -216,12 +212,9 @@ TEST_F(Convergence, WholeRunSequencesEndAsOneInstallAndUninstall) {
       const std::string what = sequence.what + std::string(wow64 ? " on 64-bit Windows" : "");
       EXPECT_EQ(sim::Dump(), end) << what;
       EXPECT_TRUE(sim::files::PendingDeletions().empty()) << what;
-      const std::string library = InstalledDriverLibrary();
-      EXPECT_EQ(pendingAtRestart_,
-                sequence.dueAtRestart
-                    ? std::vector<std::string>{library.substr(0, library.rfind('\\') + 1) +
-                                               sequence.dueAtRestart}
-                    : std::vector<std::string>{})
+      EXPECT_EQ(pendingAtRestart_, strchr(sequence.steps, 'B')
+                                       ? std::vector<std::string>{VersionDir() + "qnTmp3.tmp"}
+                                       : std::vector<std::string>{})
           << what;
     }
 }

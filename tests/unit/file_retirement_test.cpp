@@ -75,24 +75,21 @@ TEST_F(FileRetirement, OnlyATemporaryFileThatIsThereAndBusyWaitsForTheRestart) {
   struct Row {
     const char* what;
     sim::files::Use use;
-    bool seeded;
-    bool leftAsTemporary;
-    bool scheduled;
-  } rows[] = {{"missing", sim::files::Use::None, false, false, false},
-              {"loaded", sim::files::Use::Loaded, true, true, true},
-              {"held open", sim::files::Use::HeldOpen, true, false, false},
-              {"not in use", sim::files::Use::None, true, false, false}};
+    bool seeded, leftForRestart;
+  } rows[] = {{"missing", sim::files::Use::None, false, false},
+              {"loaded", sim::files::Use::Loaded, true, true},
+              {"held open", sim::files::Use::HeldOpen, true, false},
+              {"not in use", sim::files::Use::None, true, false}};
   for (const Row& row : rows) {
     SetUp();
     if (row.seeded)
       SeedInstalledDriver();
     sim::files::SetInUse(file, row.use);
     RetireFile("%s\\3\\%s", "qelvpr_drv.dll", "qnTmp3.tmp");
-    EXPECT_EQ(Exists(file), row.seeded && !row.leftAsTemporary && row.use != sim::files::Use::None)
-        << row.what;
-    EXPECT_EQ(Exists(temporary), row.leftAsTemporary) << row.what;
+    EXPECT_EQ(Exists(file), row.use == sim::files::Use::HeldOpen) << row.what;
+    EXPECT_EQ(Exists(temporary), row.leftForRestart) << row.what;
     EXPECT_EQ(sim::files::PendingDeletions(),
-              row.scheduled ? std::vector<std::string>{temporary} : std::vector<std::string>{})
+              row.leftForRestart ? std::vector<std::string>{temporary} : std::vector<std::string>{})
         << row.what;
   }
 }
