@@ -156,6 +156,7 @@ class PrinterWin64(PrinterCase):
         self.assertFalse(self.prefix.exists(self.driver_dir + r"\3" + "\\" + PROXY))
         self.assertIsNone(self.prefix.default_printer())
         self.assertFalse(self.recorded())
+        self.assert_no_restart_pending()
 
         self.add_printer(PRINTER)
         self.run_agent("/Install")
