@@ -741,7 +741,7 @@ HANDLE WINAPI OpenMutexA(DWORD access, BOOL inherit, LPCSTR name) {
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
-  return NewMutexHandle(name);
+  return NewMutexHandle(found->first);
 }
 
 // Mutexes only. A wait for one that another program holds lasts, in the machine's time, until
