@@ -230,23 +230,21 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int byte
                                int room) {
   const Hit hit =
       Enter("MultiByteToWideChar", {Num(codePage), Hex(flags), Str(text), Num(bytes), Num(room)});
+  // -1: the text and its terminator.
+  const std::u16string wide =
+      text ? ToUtf16(FromAnsi(text, bytes < 0 ? strlen(text) + 1 : static_cast<size_t>(bytes)))
+           : std::u16string();
   if (hit.fired) {
     // The buffer is undefined after a failure: here it holds what a caller that ignores the
     // result would hope for, so that such a caller shows.
-    if (text && out && room > 0) {
-      const std::u16string wide =
-          ToUtf16(FromAnsi(text, bytes < 0 ? strlen(text) + 1 : static_cast<size_t>(bytes)));
+    if (out && room > 0)
       std::copy_n(wide.begin(), std::min(wide.size(), static_cast<size_t>(room)), out);
-    }
     return static_cast<int>(hit.result);
   }
   if (codePage != CP_ACP || flags || !text || room < 0 || (room && !out)) {
     Misuse("MultiByteToWideChar is simulated for CP_ACP without flags only");
     return Failed(ERROR_INVALID_PARAMETER);
   }
-  // -1: the text and its terminator.
-  const size_t length = bytes < 0 ? strlen(text) + 1 : static_cast<size_t>(bytes);
-  const std::u16string wide = ToUtf16(FromAnsi(text, length));
   if (room == 0)
     return static_cast<int>(wide.size());
   if (wide.size() > static_cast<size_t>(room))

@@ -462,7 +462,6 @@ BOOL WINAPI MoveFileA(LPCSTR existing, LPCSTR target) {
     return Failed(ERROR_ALREADY_EXISTS);
   if (Lower(to).compare(0, Lower(from).size() + 1, Lower(from) + "\\") == 0)
     return Failed(ERROR_SHARING_VIOLATION);  // into its own subtree
-  // Another volume means copy and delete, which an in-use file or a directory does not allow.
   if (source->use == sim::files::Use::HeldOpen)
     return Failed(ERROR_SHARING_VIOLATION);
   // Another volume means copy and delete, which a loaded file or a directory does not allow.
@@ -618,8 +617,9 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD read, LP
   auto file = fs().files.find(reinterpret_cast<uintptr_t>(handle));
   if (file == fs().files.end() || !buffer || overlapped)
     return Failed(file == fs().files.end() ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+  static const std::string kNothing;
   const Node* node = Find(file->second.path);
-  const std::string contents = node ? node->contents : "";
+  const std::string& contents = node ? node->contents : kNothing;
   const size_t start = std::min(file->second.position, contents.size());
   const size_t taken = std::min<size_t>(count, contents.size() - start);
   memcpy(buffer, contents.data() + start, taken);

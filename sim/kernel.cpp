@@ -33,13 +33,14 @@ struct Module {
   bool resident = false;  // mapped from the process's start: kernel32 and the exe's imports
 };
 
+constexpr DWORD kMutexAllAccess = 0x1F0001;  // MUTEX_ALL_ACCESS, what CreateMutexA asks for
+
 struct Mutex {
   enum class Owner { None, Agent, Other } owner = Owner::None;
   DWORD releasedAt = INFINITE;  // when another program holds it: the time it lets go
   int count = 0;                // the agent's waits not yet released
   bool abandoned = false;
-  bool denied = false;
-  DWORD allowed = 0;  // when denied: the access OpenMutexA may still have
+  DWORD granted = kMutexAllAccess;  // what the mutex's security lets the agent open it for
 };
 
 struct Kernel {
@@ -418,8 +419,7 @@ void AbandonMutex(const std::string& name) {
 }
 
 void DenyMutex(const std::string& name, DWORD allowed) {
-  kernelState().mutexes[name].denied = true;
-  kernelState().mutexes[name].allowed = allowed;
+  kernelState().mutexes[name].granted = allowed;
 }
 
 std::vector<std::string> Mutexes() {
@@ -718,7 +718,7 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LP
   }
   Kernel& kernel = kernelState();
   const bool existed = kernel.mutexes.count(name) != 0;
-  if (existed && kernel.mutexes[name].denied) {
+  if (existed && kernel.mutexes[name].granted != kMutexAllAccess) {
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
@@ -737,7 +737,7 @@ HANDLE WINAPI OpenMutexA(DWORD access, BOOL inherit, LPCSTR name) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
-  if (found->second.denied && (access & ~found->second.allowed)) {
+  if (access & ~found->second.granted) {
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }

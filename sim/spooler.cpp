@@ -145,13 +145,14 @@ DWORD PrintedAt(DWORD printsIn) {
 }
 
 // A printer leaves the list; its driver stays held for a while and while a handle to it is open.
-void RemovePrinter(std::vector<PrinterEntry>::iterator printer) {
+// The printer after it, as erase gives it.
+std::vector<PrinterEntry>::iterator RemovePrinter(std::vector<PrinterEntry>::iterator printer) {
   Spooler& spooler = spoolerState();
   if (SameText(spooler.defaultPrinter, printer->info.name))
     spooler.defaultPrinter.clear();
   spooler.deleted.push_back(
       {printer->info.name, printer->info.driver, sim::kernel::Clock() + spooler.releaseDelay});
-  spooler.printers.erase(printer);
+  return spooler.printers.erase(printer);
 }
 
 // What the spooler has done since it was last asked: the jobs printed by now are gone, and with
@@ -161,12 +162,7 @@ void Settle() {
   for (auto printer = printers.begin(); printer != printers.end();) {
     if (printer->jobs && !printer->paused && sim::kernel::Clock() >= printer->printedAt)
       printer->jobs = 0;
-    if (printer->pendingDeletion && !printer->jobs) {
-      RemovePrinter(printer);
-      printer = printers.begin();
-    } else {
-      ++printer;
-    }
+    printer = printer->pendingDeletion && !printer->jobs ? RemovePrinter(printer) : printer + 1;
   }
 }
 
@@ -513,12 +509,6 @@ void AddJobs(const std::string& printer, DWORD count, DWORD printsIn) {
   found->jobs += count;
   found->printsIn = printsIn;
   found->printedAt = PrintedAt(printsIn);
-}
-
-DWORD Jobs(const std::string& printer) {
-  Settle();
-  auto found = FindPrinter(printer);
-  return found == spoolerState().printers.end() ? 0 : found->jobs;
 }
 
 void Pause(const std::string& printer) {

@@ -77,7 +77,6 @@ void ReportWithoutNames(const std::string& printer);
 // time after they are added or the printer is resumed, while it is not paused; INFINITE: never,
 // as the jobs of a virtual printer whose proxy process does not run.
 void AddJobs(const std::string& printer, DWORD count, DWORD printsIn = INFINITE);
-DWORD Jobs(const std::string& printer);
 void Pause(const std::string& printer);
 
 // The spooler holds a driver for a while after the last printer that used it is deleted:

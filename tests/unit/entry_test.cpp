@@ -6,7 +6,6 @@
 #include "registry.h"
 #include "spooler.h"
 
-#include <algorithm>
 #include <functional>
 #include <optional>
 
