@@ -345,8 +345,7 @@ TEST_F(Entry, ASpoolerStillStartingIsWaitedForAndWithoutOneNoFileIsTouched) {
               {"starting for 3.2 s", Service::StartPending, 3200, 3500},
               {"starting for 40 s", Service::StartPending, 40000, 30000},
               {"stopping", Service::StopPending, 0, 0},
-              {"stopped", Service::Stopped, 0, 0},
-              {"disabled", Service::Disabled, 0, 0}};
+              {"stopped", Service::Stopped, 0, 0}};
   for (const Row& row : rows) {
     SetUp();
     SeedInstallPath();

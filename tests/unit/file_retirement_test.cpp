@@ -78,8 +78,7 @@ TEST_F(FileRetirement, OnlyATemporaryFileThatIsThereAndBusyWaitsForTheRestart) {
     bool seeded, leftForRestart;
   } rows[] = {{"missing", sim::files::Use::None, false, false},
               {"loaded", sim::files::Use::Loaded, true, true},
-              {"held open", sim::files::Use::HeldOpen, true, false},
-              {"not in use", sim::files::Use::None, true, false}};
+              {"held open", sim::files::Use::HeldOpen, true, false}};
   for (const Row& row : rows) {
     SetUp();
     if (row.seeded)

@@ -106,8 +106,7 @@ TEST_F(PrinterQueue, EachPrinterIsEmptiedAndResumedBeforeItIsDeleted) {
   } rows[] = {{"stuck jobs", INFINITE, false, false, 1},
               {"stuck jobs, purge refused", INFINITE, false, true, 0},
               {"paused, purge refused", 500, true, true, 1},
-              {"paused, printable jobs", 500, true, false, 1},
-              {"printable jobs, purge refused", 500, false, true, 1}};
+              {"paused, printable jobs", 500, true, false, 1}};
   for (const Row& row : rows) {
     SetUp();
     sim::spooler::AddDriver(kDriverName);
