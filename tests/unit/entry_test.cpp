@@ -180,19 +180,20 @@ TEST_F(Entry, FailedDriverDirectoryLeavesItEmpty) {
 // but the printer needs Windows 2000: NT 4's winspool has no XcvDataW for the port, and the
 // 95/98/Me spooler knows no "Windows NT x86" and names no driver directory. Windows on ARM runs
 // the agent emulated and takes the x64 driver only for x64 clients: where IsWow64Process2 names
-// the machine, the install changes nothing; before it, it stops at the printer, as it always did.
+// the machine, the install changes nothing; without it, it stops at the printer, as it always did.
 TEST_F(Entry, ThePrinterNeedsWindows2000AndADriverForTheMachine) {
   struct Row {
     const char* name;
     DWORD major, minor, build;
     WORD machine;
     bool portTried, installed;
-  } rows[] = {{"NT 4", 4, 0, 1381, IMAGE_FILE_MACHINE_I386, true, false},
-              {"98", 4, 10, 2222, IMAGE_FILE_MACHINE_I386, false, false},
-              {"2000", 5, 0, 2195, IMAGE_FILE_MACHINE_I386, true, true},
-              {"10 x64", 10, 0, 19045, IMAGE_FILE_MACHINE_AMD64, true, true},
-              {"11 on ARM64", 10, 0, 22000, IMAGE_FILE_MACHINE_ARM64, false, false},
-              {"10 1703 on ARM64", 10, 0, 15063, IMAGE_FILE_MACHINE_ARM64, true, false}};
+  } rows[] = {
+      {"NT 4", 4, 0, 1381, IMAGE_FILE_MACHINE_I386, true, false},
+      {"98", 4, 10, 2222, IMAGE_FILE_MACHINE_I386, false, false},
+      {"2000", 5, 0, 2195, IMAGE_FILE_MACHINE_I386, true, true},
+      {"10 x64", 10, 0, 19045, IMAGE_FILE_MACHINE_AMD64, true, true},
+      {"11 on ARM64", 10, 0, 22000, IMAGE_FILE_MACHINE_ARM64, false, false},
+      {"ARM64 without IsWow64Process2", 10, 0, 15063, IMAGE_FILE_MACHINE_ARM64, true, false}};
   for (const Row& row : rows) {
     SetUp();
     SeedInstallPath();
