@@ -9,7 +9,6 @@
 #include <windows.h>
 #include <winspool.h>
 
-#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -53,13 +52,11 @@ BOOL SendRequest(XcvDataFn xcvData, HANDLE monitor, const WCHAR* requestName,
                  request.output, 0, &request.needed, &request.status);
 }
 
-// The monitor answers with a Win32 error code in the status, and those never have the top bit
-// set: only such a status is a refusal, so an existing port (183) lets the install go on.
-bool Accepted(BOOL carried, DWORD status) {
-  return carried && static_cast<int32_t>(status) >= 0;
-}
-
-int AddPortWith(XcvDataFn xcvData) {
+// The monitor answers with a Win32 error code in the status, and only ERROR_SUCCESS marks a port
+// added. ERROR_ALREADY_EXISTS is the port that is there, which the install goes on with; any other
+// code (a refused access, a bad parameter, a registry write the monitor could not make) leaves no
+// port, and the printer could not be created on it.
+int AddPortWith(XcvDataFn xcvData, int* added) {
   PortRequest request;
   PrepareRequest(request);
   HANDLE monitor;
@@ -67,19 +64,25 @@ int AddPortWith(XcvDataFn xcvData) {
     return 0;
   const BOOL carried = SendRequest(xcvData, monitor, kAddPort.text, request);
   ClosePrinter(monitor);
-  return Accepted(carried, request.status) ? 1 : 0;
+  if (!carried)
+    return 0;
+  if (added)
+    *added = request.status == ERROR_SUCCESS;
+  return request.status == ERROR_SUCCESS || request.status == ERROR_ALREADY_EXISTS ? 1 : 0;
 }
 
 }  // namespace
 
 // XcvDataW is reached through GetProcAddress here, so that a winspool without it fails the step
 // instead of the start of the program.
-int AddPrinterPort() {
+int AddPrinterPort(int* added) {
+  if (added)
+    *added = 0;
   HMODULE winspool = LoadSystemLibrary("winspool.drv");
   if (!winspool)
     return 0;
   const XcvDataFn xcvData = EntryPoint<XcvDataFn>(winspool, "XcvDataW");
-  const int result = xcvData ? AddPortWith(xcvData) : 0;
+  const int result = xcvData ? AddPortWith(xcvData, added) : 0;
   FreeLibrary(winspool);
   return result;
 }

@@ -5,8 +5,9 @@
 
 #include <windows.h>
 
-// Registers the port "TESSIX_TEMBRIN:" with the Local Port monitor. 1 also when the port exists.
-int AddPrinterPort();
+// Registers the port "TESSIX_TEMBRIN:" with the Local Port monitor. 1 also when the port exists;
+// `added`, when given, says whether this call added it.
+int AddPrinterPort(int* added = nullptr);
 // Removes the port again. Always 1: a port that cannot be removed must not stop the uninstall.
 int DeletePrinterPort();
 
