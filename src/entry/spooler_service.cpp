@@ -15,26 +15,27 @@ using CloseServiceHandleFn = BOOL(WINAPI*)(SC_HANDLE);
 
 // Looked up at run time: advapi32 is mapped from the start, as an import, but the 95/98/Me family
 // has no Service Control Manager and a linked service call would keep the agent from starting.
-bool SpoolerIsStarting() {
+DWORD SpoolerServiceState() {
   HMODULE advapi = GetModuleHandleA("advapi32.dll");
   if (!advapi)
-    return false;
+    return 0;
   const auto openManager = EntryPoint<OpenSCManagerFn>(advapi, "OpenSCManagerA");
   const auto openService = EntryPoint<OpenServiceFn>(advapi, "OpenServiceA");
   const auto queryStatus = EntryPoint<QueryServiceStatusFn>(advapi, "QueryServiceStatus");
   const auto close = EntryPoint<CloseServiceHandleFn>(advapi, "CloseServiceHandle");
   if (!openManager || !openService || !queryStatus || !close)
-    return false;
+    return 0;
   SC_HANDLE manager = openManager(nullptr, nullptr, SC_MANAGER_CONNECT);
   if (!manager)
-    return false;
-  bool starting = false;
+    return 0;
+  DWORD state = 0;
   SC_HANDLE spooler = openService(manager, "Spooler", SERVICE_QUERY_STATUS);
   if (spooler) {
     SERVICE_STATUS status;
-    starting = queryStatus(spooler, &status) && status.dwCurrentState == SERVICE_START_PENDING;
+    if (queryStatus(spooler, &status))
+      state = status.dwCurrentState;
     close(spooler);
   }
   close(manager);
-  return starting;
+  return state;
 }
