@@ -12,3 +12,9 @@ constexpr char kDataFile[] = "qelvpr_pnt.txt";
 // Read and written as "Software\...", removed as "SOFTWARE\..."; the registry does not mind.
 constexpr char kProductKey[] = "Software\\Tessix Software\\Tessix Tembrin";
 constexpr char kEmpty[] = "";
+
+// The install asks Windows to start the completion program at the next logon; the uninstall
+// takes that back.
+constexpr char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+constexpr char kRunOnceValue[] = "TembrinInstallComplete";
+constexpr char kCompletionProgram[] = "TembrinInstallComplete.exe";

@@ -13,13 +13,10 @@
 
 namespace {
 
-constexpr char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-constexpr char kRunOnceValue[] = "TembrinInstallComplete";
 // Quoted: Windows splits an unquoted command at the first blank that ends the name of an
 // existing program, so a "Tessix.exe" in the user's Roaming folder (or, on 2000 and XP, a
 // "Documents.exe" at the root of the drive) would run at the next logon instead.
 constexpr char kCompletionCommand[] = "\"%s\\Tessix Software\\Tessix Tembrin\\%s\"";
-constexpr char kCompletionProgram[] = "TembrinInstallComplete.exe";
 
 // The name the code page gave the folder must be its own: a best-fitted one names another folder,
 // and Windows would start whatever program lies there at the next logon.

@@ -90,14 +90,35 @@ bool SameText(const char* a, const char* b) {
   return *a == *b;
 }
 
+bool IsOwnDocumentClass(const char* text) {
+  return SameText(text, kOwnDocumentClass);
+}
+
+// The command the install writes ("\"...\Tessix Software\Tessix Tembrin\...exe\""), or one
+// without its quotes: whoever the application-data folder belonged to, the program is ours. A
+// command that starts anything else is another program's.
+bool StartsCompletionProgram(const char* command) {
+  constexpr char kTail[] = "\\Tessix Software\\Tessix Tembrin\\TembrinInstallComplete.exe";
+  size_t length = strlen(command);
+  if (length > 1 && command[0] == '"' && command[length - 1] == '"')
+    --length;
+  constexpr size_t kTailLength = sizeof kTail - 1;
+  if (length < kTailLength)
+    return false;
+  PathBuffer tail;
+  memcpy(tail, command + length - kTailLength, kTailLength);
+  tail[kTailLength] = '\0';
+  return SameText(tail, kTail);
+}
+
 // Deletes a value of an existing key (a missing key is not created for it); with `onlyIf`, only
-// while the value still holds that text.
-void DeleteValue(HKEY root, const char* path, const char* name, const char* onlyIf) {
+// while the value's text is one it accepts.
+void DeleteValue(HKEY root, const char* path, const char* name, bool (*onlyIf)(const char*)) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
     return;
   PathBuffer text;
-  if (!onlyIf || (ReadKeyString(key, name, text) && SameText(text, onlyIf)))
+  if (!onlyIf || (ReadKeyString(key, name, text) && onlyIf(text)))
     RegDeleteValueA(key, name);
   RegCloseKey(key);
 }
@@ -108,7 +129,7 @@ void DeleteValue(HKEY root, const char* path, const char* name, const char* only
 // our own document class, which the clean-up is about to remove.
 void Restore(HKEY root, const char* path, const char* name, bool saved, const char* text) {
   if (!saved)
-    DeleteValue(root, path, name, kOwnDocumentClass);
+    DeleteValue(root, path, name, IsOwnDocumentClass);
   else if (text[0] != '\0')
     WriteRegString(root, path, name, text, REG_SZ);
   else
@@ -140,6 +161,9 @@ void RemoveProductRegistration() {
     DeleteKeyTree(HKEY_LOCAL_MACHINE, path);
   for (const char* path : kUserTrees)
     DeleteKeyTree(HKEY_CURRENT_USER, path);
+  // Left in place, it would start the completion program of a product that is gone at the next
+  // administrator's logon.
+  DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, StartsCompletionProgram);
   // Explorer caches associations; the removed classes must not linger there.
   SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }

@@ -207,7 +207,10 @@ std::string DumpWhere(HKEY root, Keep keep) {
 std::string DumpOutsideTheProduct(HKEY root) {
   const bool machine = root == HKEY_LOCAL_MACHINE;
   const Names& trees = machine ? kMachineTrees : kUserTrees;
-  const Names restored = machine ? Names{kPdfClass, kPdfMime} : Names{kUserPdf};
+  // The RunOnce entry the install wrote goes with the product.
+  const Names restored =
+      machine ? Names{kPdfClass, kPdfMime, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce"}
+              : Names{kUserPdf};
   return DumpWhere(root, [&](const std::string& path) {
     for (const std::string& tree : trees)
       if (AtOrBelow(path, tree))

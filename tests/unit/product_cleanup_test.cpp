@@ -241,9 +241,35 @@ TEST_F(ProductRegistration, MachineListFirstThenUserListThenOneNotice) {
     expected.push_back("HKLM " + path);
   for (const std::string& path : kUserTrees)
     expected.push_back("HKCU " + path);
+  expected.push_back("HKLM SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce");
   EXPECT_EQ(TreesVisited(), expected);
   ASSERT_EQ(sim::CountCalls("SHChangeNotify"), 1) << "even though nothing was removed";
   EXPECT_EQ(sim::Calls().back().Text(), "SHChangeNotify(0x8000000, 0x0, NULL, NULL)");
+}
+
+// The install's RunOnce entry would start the completion program of a product that is gone at the
+// next administrator's logon. Only a command that starts that program goes, whoever's folder it
+// is in; another program's entry, under our name or its own, stays.
+TEST_F(ProductRegistration, TheRunOnceEntryGoesOnlyWhenItStartsTheCompletionProgram) {
+  constexpr char kRunOnce[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+  const std::pair<const char*, bool> rows[] = {
+      {"\"C:\\Users\\a\\AppData\\Roaming\\Tessix Software\\Tessix Tembrin\\"
+       "TembrinInstallComplete.exe\"",
+       true},
+      {"C:\\WINDOWS\\system32\\config\\systemprofile\\tessix software\\TESSIX TEMBRIN\\"
+       "tembrininstallcomplete.EXE",
+       true},
+      {"\"C:\\Tools\\Tessix Software\\Tessix Tembrin\\TembrinInstallComplete.exe\" /x", false},
+      {"C:\\Tools\\cleanup.exe", false}};
+  for (const auto& [command, goes] : rows) {
+    SetUp();
+    sim::reg::SetString(HKEY_LOCAL_MACHINE, kRunOnce, "TembrinInstallComplete", command);
+    sim::reg::SetString(HKEY_LOCAL_MACHINE, kRunOnce, "Other", command);
+    RemoveProductRegistration();
+    EXPECT_EQ(sim::reg::ValueNames(HKEY_LOCAL_MACHINE, kRunOnce),
+              goes ? Names{"Other"} : (Names{"TembrinInstallComplete", "Other"}))
+        << command;
+  }
 }
 
 TEST_F(ProductRegistration, TreeThatCannotBeRemovedDoesNotStopTheOthers) {
