@@ -38,11 +38,18 @@ struct Node {
 struct OpenFile {
   std::string path;  // full path, lower-case
   size_t position = 0;
+  DWORD share = 0;  // what the handle lets others do with the file meanwhile
+};
+
+// A search's matches, found at FindFirstFileA, and the next to hand out.
+struct Search {
+  std::vector<WIN32_FIND_DATAA> matches;
+  size_t next = 1;
 };
 
 struct FileSystem {
   std::map<std::string, Node> nodes;  // by lower-case full path
-  std::set<uintptr_t> searches;
+  std::map<uintptr_t, Search> searches;
   uintptr_t nextSearch = 0x7000;
   std::map<uintptr_t, OpenFile> files;
   uintptr_t nextFile = 0xF000;
@@ -220,6 +227,16 @@ DWORD Creatable(const char* path, std::string& full) {
   return DirectoryExists(Parent(full)) ? 0 : ERROR_PATH_NOT_FOUND;
 }
 
+// Whether one of the agent's own open handles to the file withholds the sharing an operation
+// needs: FILE_SHARE_DELETE to move or delete it, FILE_SHARE_WRITE to overwrite it.
+bool HeldByTheAgentWithout(const std::string& full, DWORD sharing) {
+  const std::string key = Lower(full);
+  for (const auto& [id, file] : fs().files)
+    if (file.path == key && !(file.share & sharing))
+      return true;
+  return false;
+}
+
 DWORD CopyInto(const Node& source, const std::string& destination, bool failIfExists) {
   if (source.directory)
     return ERROR_ACCESS_DENIED;
@@ -230,7 +247,8 @@ DWORD CopyInto(const Node& source, const std::string& destination, bool failIfEx
     return ERROR_FILE_EXISTS;
   if (target && (target->directory || (target->attributes & kGuardingAttributes)))
     return ERROR_ACCESS_DENIED;
-  if (target && target->use != sim::files::Use::None)
+  if (target && (target->use != sim::files::Use::None ||
+                 HeldByTheAgentWithout(destination, FILE_SHARE_WRITE)))
     return ERROR_SHARING_VIOLATION;
   Node copy = source;
   copy.path = target ? target->path : destination;
@@ -273,21 +291,24 @@ void FillFindData(WIN32_FIND_DATAA* data, const std::string& name, const Node& n
   strncpy(data->cFileName, sim::detail::ToAnsi(name).c_str(), MAX_PATH - 1);
 }
 
-// The first entry of a directory that the pattern names; false when there is none.
-bool FirstMatch(const std::string& directory, const std::string& pattern, WIN32_FIND_DATAA* data) {
+// The entries of a directory that the pattern names, in the order Windows lists them.
+std::vector<WIN32_FIND_DATAA> MatchingEntries(const std::string& directory,
+                                              const std::string& pattern) {
   const std::string glob = pattern == "*.*" ? "*" : pattern;  // "*.*" means every name
+  std::vector<WIN32_FIND_DATAA> matches;
+  WIN32_FIND_DATAA data;
   if (!IsRoot(directory))
     for (const char* dots : {".", ".."})
       if (Matches(glob.c_str(), dots)) {
-        FillFindData(data, dots, *Find(directory));
-        return true;
+        FillFindData(&data, dots, *Find(directory));
+        matches.push_back(data);
       }
   for (const Node* child : Children(directory))
     if (Matches(glob.c_str(), Name(child->path).c_str())) {
-      FillFindData(data, Name(child->path), *child);
-      return true;
+      FillFindData(&data, Name(child->path), *child);
+      matches.push_back(data);
     }
-  return false;
+  return matches;
 }
 
 constexpr char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
@@ -462,7 +483,7 @@ BOOL WINAPI MoveFileA(LPCSTR existing, LPCSTR target) {
     return Failed(ERROR_ALREADY_EXISTS);
   if (Lower(to).compare(0, Lower(from).size() + 1, Lower(from) + "\\") == 0)
     return Failed(ERROR_SHARING_VIOLATION);  // into its own subtree
-  if (source->use == sim::files::Use::HeldOpen)
+  if (source->use == sim::files::Use::HeldOpen || HeldByTheAgentWithout(from, FILE_SHARE_DELETE))
     return Failed(ERROR_SHARING_VIOLATION);
   // Another volume means copy and delete, which a loaded file or a directory does not allow.
   if (!SameText(to.substr(0, 2), from.substr(0, 2)) &&
@@ -480,7 +501,7 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
   Node* node = nullptr;
   if (const DWORD error = Existing(path, full, node))
     return Failed(error);
-  if (node->use == sim::files::Use::HeldOpen)
+  if (node->use == sim::files::Use::HeldOpen || HeldByTheAgentWithout(full, FILE_SHARE_DELETE))
     return Failed(ERROR_SHARING_VIOLATION);
   if (node->directory || (node->attributes & FILE_ATTRIBUTE_READONLY) ||
       node->use == sim::files::Use::Loaded)
@@ -562,14 +583,31 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  if (!data || !FirstMatch(Parent(full), Name(full), data)) {
+  std::vector<WIN32_FIND_DATAA> matches = MatchingEntries(Parent(full), Name(full));
+  if (!data || matches.empty()) {
     SetLastError(data ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
+  *data = matches.front();
   const uintptr_t id = fs().nextSearch++;
-  fs().searches.insert(id);
+  fs().searches[id] = Search{std::move(matches)};
   Acquire("find handle");
   return reinterpret_cast<HANDLE>(id);
+}
+
+// The entries as they were when the search began, as NTFS hands out a directory's snapshot.
+BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data) {
+  const Hit hit = Enter("FindNextFileA", {Hex(reinterpret_cast<uintptr_t>(search))});
+  if (hit.fired)
+    return static_cast<BOOL>(hit.result);
+  auto found = fs().searches.find(reinterpret_cast<uintptr_t>(search));
+  if (found == fs().searches.end() || !data)
+    return Failed(data ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+  Search& open = found->second;
+  if (open.next >= open.matches.size())
+    return Failed(ERROR_NO_MORE_FILES);
+  *data = open.matches[open.next++];
+  return TRUE;
 }
 
 BOOL WINAPI FindClose(HANDLE search) {
@@ -605,7 +643,7 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATT
     return INVALID_HANDLE_VALUE;
   }
   const uintptr_t id = fs().nextFile++;
-  fs().files[id] = OpenFile{Lower(full), 0};
+  fs().files[id] = OpenFile{Lower(full), 0, share};
   Acquire("file handle");
   return reinterpret_cast<HANDLE>(id);
 }

@@ -21,9 +21,13 @@
 //   without looking at the file (so it needs an administrator).
 // - CreateFileA opens an existing file for reading only (GENERIC_READ, OPEN_EXISTING): the
 //   agent reads headers, never writes through a handle. ReadFile and SetFilePointer (from the
-//   start) work on it; the handle is in the ledger until CloseHandle.
+//   start) work on it; the handle is in the ledger until CloseHandle. While it is open, the file
+//   cannot be moved or deleted without FILE_SHARE_DELETE in its sharing, nor overwritten without
+//   FILE_SHARE_WRITE (ERROR_SHARING_VIOLATION), as on Windows.
 // - FindFirstFileA matches "*" and "?" in the last component, directories included ("." and ".."
-//   too, outside a root); its search handles are in the ledger until FindClose.
+//   too, outside a root), and FindNextFileA hands out the other matches as they were when the
+//   search began (ERROR_NO_MORE_FILES after the last); search handles are in the ledger until
+//   FindClose.
 // - A path of MAX_PATH characters or more fails with ERROR_FILENAME_EXCED_RANGE (206).
 // - WOW64: for a 32-bit process on 64-bit Windows (settings().wow64) whose redirection is on,
 //   "<windows directory>\System32\..." is "<windows directory>\SysWOW64\...", except the exempt

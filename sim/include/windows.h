@@ -221,6 +221,8 @@ static_assert(sizeof(WIN32_FIND_DATAA) == 320, "WIN32_FIND_DATAA is 320 bytes on
 #define IMAGE_FILE_MACHINE_ARM64 0xAA64
 
 #define HEAP_ZERO_MEMORY 0x00000008
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
 
 // Libraries. SetDefaultDllDirectories and SetDllDirectoryA are deliberately not declared: they
 // are missing from older kernels, and the agent looks them up at run time.
@@ -318,6 +320,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
                             DWORD dwMoveMethod);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 
+BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
 // advapi32: registry.
 LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
                                DWORD dwOptions, REGSAM samDesired,

@@ -73,6 +73,26 @@ TEST_F(SimFiles, MoveNeverReplacesAndRenamesInUseAndReadOnlyFiles) {
 }
 
 // A file held open without delete sharing cannot even be moved: MoveFile opens it for deletion.
+// A handle of the agent's own withholds what its sharing does not grant, until it is closed.
+TEST_F(SimFiles, TheAgentsOwnOpenFileSharesOnlyWhatItSays) {
+  AddFile("C:\\d\\src.dll", "new");
+  AddFile("C:\\d\\drv.dll", "driver");
+  auto open = [](DWORD share) {
+    return CreateFileA("C:\\d\\drv.dll", GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  HANDLE file = open(FILE_SHARE_READ);
+  EXPECT_FALSE(CopyFileA("C:\\d\\src.dll", "C:\\d\\drv.dll", FALSE));
+  EXPECT_FALSE(MoveFileA("C:\\d\\drv.dll", "C:\\d\\tmp.tmp"));
+  EXPECT_FALSE(DeleteFileA("C:\\d\\drv.dll"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  CloseHandle(file);
+  file = open(FILE_SHARE_READ | FILE_SHARE_DELETE);
+  EXPECT_TRUE(MoveFileA("C:\\d\\drv.dll", "C:\\d\\tmp.tmp")) << "delete sharing lets it move";
+  CloseHandle(file);
+  EXPECT_TRUE(CopyFileA("C:\\d\\src.dll", "C:\\d\\tmp.tmp", FALSE)) << "once it is closed";
+}
+
 TEST_F(SimFiles, DeleteFailsOnMissingReadOnlyInUseFilesAndDirectories) {
   AddFile("C:\\ro.txt", "", FILE_ATTRIBUTE_READONLY);
   AddFile("C:\\busy.dll");
@@ -132,9 +152,14 @@ TEST_F(SimFiles, FindMatchesFilesAndDirectoriesAndItsHandleIsInTheLedger) {
   EXPECT_TRUE(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_NE(sim::Leaks(), "") << "an open search is a held resource";
   EXPECT_TRUE(FindClose(search));
-  search = FindFirstFileA("C:\\Windows\\System32\\PS?PI.*", &data);
+  search = FindFirstFileA("C:\\Windows\\System32\\*.dll", &data);
   ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  EXPECT_STREQ(data.cFileName, "framedyn.dll");
+  ASSERT_TRUE(DeleteFileA("C:\\Windows\\System32\\psapi.dll"));
+  EXPECT_TRUE(FindNextFileA(search, &data)) << "the entries as they were when the search began";
   EXPECT_STREQ(data.cFileName, "psapi.dll");
+  EXPECT_FALSE(FindNextFileA(search, &data));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
   FindClose(search);
   EXPECT_EQ(FindFirstFileA("C:\\Windows\\System32\\wbem\\x.dll", &data), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
