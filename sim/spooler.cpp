@@ -43,14 +43,23 @@ std::string KnownDirectory(const std::string& environment) {
   return sim::settings().win9xFamily && nt ? "" : sim::spooler::DriverDirectory(environment);
 }
 
+// A job in a printer's queue. The one being printed is in its print processor's hands: neither a
+// purge nor its deletion takes it away before the processor lets go of it.
+struct Job {
+  DWORD id;
+  bool printing = false;
+  bool deleting = false;
+};
+
 struct PrinterEntry {
   sim::spooler::Printer info;
   std::string processor = "WinPrint";
   std::string datatype = "RAW";
   bool withoutNames = false;
-  DWORD jobs = 0;
-  DWORD printsIn = INFINITE;   // how long its jobs take to print once scheduled
+  std::vector<Job> jobs;
+  DWORD printsIn = INFINITE;   // how long its waiting jobs take to print once scheduled
   DWORD printedAt = INFINITE;  // the machine's time at which they are printed
+  DWORD letsGoAt = INFINITE;   // the machine's time at which the job being printed goes
   bool paused = false;
   bool pendingDeletion = false;
 };
@@ -86,6 +95,7 @@ struct Spooler {
   DWORD releaseDelay = 0;
   std::set<std::string> heldByOthers;  // lower-case printer names
   std::vector<DeletedPrinter> deleted;
+  DWORD nextJob = 1;
 };
 
 Spooler& spoolerState() {
@@ -155,15 +165,45 @@ std::vector<PrinterEntry>::iterator RemovePrinter(std::vector<PrinterEntry>::ite
   return spooler.printers.erase(printer);
 }
 
-// What the spooler has done since it was last asked: the jobs printed by now are gone, and with
-// them a printer that waited for them to be deleted.
+// What the spooler has done since it was last asked: the waiting jobs printed by now are gone, so
+// is the job being printed once its processor let go, and with them a printer that waited for
+// them to be deleted.
 void Settle() {
+  const DWORD now = sim::kernel::Clock();
   auto& printers = spoolerState().printers;
   for (auto printer = printers.begin(); printer != printers.end();) {
-    if (printer->jobs && !printer->paused && sim::kernel::Clock() >= printer->printedAt)
-      printer->jobs = 0;
-    printer = printer->pendingDeletion && !printer->jobs ? RemovePrinter(printer) : printer + 1;
+    const bool printed = !printer->paused && now >= printer->printedAt;
+    const bool letGo = now >= printer->letsGoAt;
+    auto& jobs = printer->jobs;
+    jobs.erase(std::remove_if(jobs.begin(), jobs.end(),
+                              [&](const Job& job) { return job.printing ? letGo : printed; }),
+               jobs.end());
+    printer = printer->pendingDeletion && jobs.empty() ? RemovePrinter(printer) : printer + 1;
   }
+}
+
+// A printer that the agent can reach by name or in an enumeration: not one pending deletion.
+std::vector<PrinterEntry>::iterator FindVisiblePrinter(const std::string& name) {
+  const auto found = FindPrinter(name);
+  return found != spoolerState().printers.end() && found->pendingDeletion
+             ? spoolerState().printers.end()
+             : found;
+}
+
+void AddJob(PrinterEntry& printer, bool printing) {
+  printer.jobs.push_back(Job{spoolerState().nextJob++, printing});
+}
+
+// Deletes the jobs chosen; the one being printed is only marked, and goes when it lets go.
+template <class Choice>
+void DeleteJobs(PrinterEntry& printer, Choice chosen) {
+  for (Job& job : printer.jobs)
+    if (chosen(job))
+      job.deleting = true;
+  auto& jobs = printer.jobs;
+  jobs.erase(std::remove_if(jobs.begin(), jobs.end(),
+                            [](const Job& job) { return job.deleting && !job.printing; }),
+             jobs.end());
 }
 
 // The service's state now: a starting spooler runs once its time has come.
@@ -417,7 +457,7 @@ void WriteRecord(const PrinterEntry& entry, PRINTER_INFO_2A& record, BYTE*& end)
   record.Attributes = PRINTER_ATTRIBUTE_LOCAL;
   record.Status = (entry.paused ? PRINTER_STATUS_PAUSED : 0) |
                   (entry.pendingDeletion ? PRINTER_STATUS_PENDING_DELETION : 0);
-  record.cJobs = entry.jobs;
+  record.cJobs = static_cast<DWORD>(entry.jobs.size());
 }
 
 }  // namespace
@@ -506,9 +546,30 @@ void AddJobs(const std::string& printer, DWORD count, DWORD printsIn) {
   auto found = FindPrinter(printer);
   if (found == spoolerState().printers.end())
     return;
-  found->jobs += count;
+  for (DWORD i = 0; i < count; ++i)
+    AddJob(*found, false);
   found->printsIn = printsIn;
   found->printedAt = PrintedAt(printsIn);
+}
+
+void AddPrintingJob(const std::string& printer, DWORD letsGoIn) {
+  auto found = FindPrinter(printer);
+  if (found == spoolerState().printers.end())
+    return;
+  AddJob(*found, true);
+  found->letsGoAt = PrintedAt(letsGoIn);
+}
+
+void LetGo(const std::string& printer) {
+  auto found = FindPrinter(printer);
+  if (found != spoolerState().printers.end())
+    found->letsGoAt = sim::kernel::Clock();
+}
+
+bool IsPendingDeletion(const std::string& printer) {
+  Settle();
+  const auto found = FindPrinter(printer);
+  return found != spoolerState().printers.end() && found->pendingDeletion;
 }
 
 void Pause(const std::string& printer) {
@@ -557,7 +618,7 @@ std::string Dump() {
   for (const PrinterEntry& entry : spooler.printers)
     out += "printer " + entry.info.name + " on " + entry.info.port + " with " + entry.info.driver +
            ", " + entry.processor + ", " + entry.datatype +
-           (entry.jobs ? ", " + std::to_string(entry.jobs) + " jobs" : "") +
+           (entry.jobs.empty() ? "" : ", " + std::to_string(entry.jobs.size()) + " jobs") +
            (entry.paused ? ", paused" : "") + (entry.pendingDeletion ? ", pending deletion" : "") +
            "\n";
   return out + "default printer " + spooler.defaultPrinter + "\n";
@@ -644,7 +705,7 @@ BOOL WINAPI OpenPrinterA(LPSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSA defaul
     *handle = NewHandle(HandleKind::Monitor, "Local Port", asked);
     return TRUE;
   }
-  const auto printer = FindPrinter(FromAnsi(name));
+  const auto printer = FindVisiblePrinter(FromAnsi(name));
   if (printer == spoolerState().printers.end())
     return Failed(ERROR_INVALID_PRINTER_NAME);
   *handle = NewHandle(HandleKind::Printer, printer->info.name, asked ? asked : kPrinterAccessUse);
@@ -731,11 +792,14 @@ BOOL WINAPI EnumPrintersA(DWORD flags, LPSTR name, DWORD level, LPBYTE block, DW
   if (level != 2)
     return Failed(kInvalidLevel);
   *returned = 0;
-  const auto& printers = spoolerState().printers;
-  DWORD bytes = 0;
+  std::vector<const PrinterEntry*> printers;
   if (flags & PRINTER_ENUM_LOCAL)
-    for (const PrinterEntry& entry : printers)
-      bytes += RecordBytes(entry);
+    for (const PrinterEntry& entry : spoolerState().printers)
+      if (!entry.pendingDeletion)
+        printers.push_back(&entry);
+  DWORD bytes = 0;
+  for (const PrinterEntry* entry : printers)
+    bytes += RecordBytes(*entry);
   *needed = block || bytes > size ? bytes : 0;
   if (bytes > size)
     return Failed(ERROR_INSUFFICIENT_BUFFER);
@@ -746,7 +810,7 @@ BOOL WINAPI EnumPrintersA(DWORD flags, LPSTR name, DWORD level, LPBYTE block, DW
   auto* records = reinterpret_cast<PRINTER_INFO_2A*>(block);
   BYTE* end = block + size;
   for (size_t i = 0; i < printers.size(); ++i)
-    WriteRecord(printers[i], records[i], end);
+    WriteRecord(*printers[i], records[i], end);
   *returned = static_cast<DWORD>(printers.size());
   return TRUE;
 }
@@ -763,11 +827,13 @@ BOOL WINAPI DeletePrinter(HANDLE handle) {
   const auto found = FindPrinter(printer->name);
   if (found == spoolerState().printers.end())
     return Failed(ERROR_INVALID_PRINTER_NAME);
-  // A printer with jobs goes once they are printed or deleted.
-  if (found->jobs)
-    found->pendingDeletion = true;
-  else
+  // A paused printer with jobs is refused; one with jobs goes once they are printed or deleted.
+  if (found->paused && !found->jobs.empty())
+    return Failed(ERROR_ACCESS_DENIED);
+  if (found->jobs.empty())
     RemovePrinter(found);
+  else
+    found->pendingDeletion = true;
   return TRUE;
 }
 
@@ -790,11 +856,79 @@ BOOL WINAPI SetPrinterA(HANDLE handle, DWORD level, LPBYTE data, DWORD command) 
   if (found == spoolerState().printers.end())
     return Failed(ERROR_INVALID_PRINTER_NAME);
   if (command == PRINTER_CONTROL_PURGE) {
-    found->jobs = 0;
+    DeleteJobs(*found, [](const Job&) { return true; });
   } else {
     found->paused = command == PRINTER_CONTROL_PAUSE;
     found->printedAt = PrintedAt(found->printsIn);
   }
+  Settle();
+  return TRUE;
+}
+
+// Level 1 only: the records first, their strings packed at the end of the block. An empty queue,
+// or a first job beyond the last, enumerates nothing, with 0 bytes needed.
+BOOL WINAPI EnumJobsA(HANDLE handle, DWORD first, DWORD count, DWORD level, LPBYTE block,
+                      DWORD size, LPDWORD needed, LPDWORD returned) {
+  const Hit hit = EnterSpooler("EnumJobsA", {Hex(reinterpret_cast<uintptr_t>(handle)), Num(first),
+                                             Num(count), Num(level), Num(size)});
+  if (hit.fired)
+    return static_cast<BOOL>(hit.result);
+  if (!needed || !returned)
+    return Failed(kNullReference);
+  const Handle* printer = HandleOf("EnumJobsA", handle);
+  if (!printer || printer->kind != HandleKind::Printer)
+    return Failed(ERROR_INVALID_HANDLE);
+  if (level != 1)
+    return Failed(kInvalidLevel);
+  *returned = 0;
+  const auto found = FindPrinter(printer->name);
+  if (found == spoolerState().printers.end())
+    return Failed(ERROR_INVALID_PRINTER_NAME);
+  std::vector<Job> listed;
+  for (size_t i = first; i < found->jobs.size() && listed.size() < count; ++i)
+    listed.push_back(found->jobs[i]);
+  const std::string printerName = ToAnsi(found->info.name);
+  const DWORD each = static_cast<DWORD>(sizeof(JOB_INFO_1A) + printerName.size() + 1);
+  *needed = each * static_cast<DWORD>(listed.size());
+  if (*needed > size || (*needed && !block))
+    return Failed(ERROR_INSUFFICIENT_BUFFER);
+  auto* records = reinterpret_cast<JOB_INFO_1A*>(block);
+  BYTE* end = block + size;
+  for (size_t i = 0; i < listed.size(); ++i) {
+    memset(&records[i], 0, sizeof records[i]);
+    records[i].JobId = listed[i].id;
+    records[i].pPrinterName = Pack(end, found->info.name);
+    records[i].Status = (listed[i].printing ? JOB_STATUS_PRINTING : 0) |
+                        (listed[i].deleting ? JOB_STATUS_DELETING : 0);
+    records[i].Position = static_cast<DWORD>(first + i + 1);
+  }
+  *returned = static_cast<DWORD>(listed.size());
+  return TRUE;
+}
+
+// JOB_CONTROL_DELETE only, which needs the right to administer the printer's jobs.
+BOOL WINAPI SetJobA(HANDLE handle, DWORD id, DWORD level, LPBYTE data, DWORD command) {
+  const Hit hit = EnterSpooler("SetJobA", {Hex(reinterpret_cast<uintptr_t>(handle)), Num(id),
+                                           Num(level), data ? "set" : "NULL", Num(command)});
+  if (hit.fired)
+    return static_cast<BOOL>(hit.result);
+  if (level != 0 || data || command != JOB_CONTROL_DELETE) {
+    Misuse("SetJobA is simulated only for deleting a job");
+    return Failed(ERROR_INVALID_PARAMETER);
+  }
+  const Handle* printer = HandleOf("SetJobA", handle);
+  if (!printer || printer->kind != HandleKind::Printer)
+    return Failed(ERROR_INVALID_HANDLE);
+  if (!(printer->access & 0x4))  // PRINTER_ACCESS_ADMINISTER
+    return Failed(ERROR_ACCESS_DENIED);
+  const auto found = FindPrinter(printer->name);
+  if (found == spoolerState().printers.end())
+    return Failed(ERROR_INVALID_PRINTER_NAME);
+  const auto job = std::find_if(found->jobs.begin(), found->jobs.end(),
+                                [&](const Job& queued) { return queued.id == id; });
+  if (job == found->jobs.end())
+    return Failed(ERROR_INVALID_PARAMETER);
+  DeleteJobs(*found, [&](const Job& queued) { return queued.id == id; });
   Settle();
   return TRUE;
 }
@@ -940,7 +1074,7 @@ BOOL WINAPI SimSetDefaultPrinterA(LPCSTR printer) {
       spoolerState().defaultPrinter = printers.front().info.name;
     return TRUE;
   }
-  const auto found = FindPrinter(FromAnsi(printer));
+  const auto found = FindVisiblePrinter(FromAnsi(printer));
   if (found == printers.end())
     return Failed(ERROR_INVALID_PRINTER_NAME);
   spoolerState().defaultPrinter = found->info.name;

@@ -21,11 +21,23 @@
 // - EnumPrintersA level 2: records first, their strings packed at the end of the caller's block;
 //   a block that is too small fails with ERROR_INSUFFICIENT_BUFFER and the size needed. No
 //   printers: success with 0 bytes needed.
-// - SetPrinterA level 0 with PRINTER_CONTROL_PAUSE, _RESUME or _PURGE (which deletes every job)
-//   needs PRINTER_ACCESS_ADMINISTER. (Wine 8 ignores the command and fails level 0 with 124.)
-// - DeletePrinter needs DELETE access. A printer that still has jobs is only marked for deletion
-//   (PRINTER_STATUS_PENDING_DELETION): it stays listed, and keeps its driver in use, until its
-//   jobs are gone; a paused printer prints none. (Wine 8 deletes it at once.)
+// - SetPrinterA level 0 with PRINTER_CONTROL_PAUSE, _RESUME or _PURGE needs
+//   PRINTER_ACCESS_ADMINISTER. The purge deletes every job but the one being printed, which is
+//   only marked as deleting: it goes once its print processor lets go. (Wine 8 ignores the
+//   command and fails level 0 with 124.)
+// - EnumJobsA level 1: records first, strings packed at the end; an empty queue succeeds with 0
+//   bytes needed, a block too small fails with ERROR_INSUFFICIENT_BUFFER and the bytes needed.
+//   SetJobA level 0 with JOB_CONTROL_DELETE deletes a job at once, or marks the one being
+//   printed. (Wine 8's EnumJobsA is a stub that fails with 0 bytes needed and sets no error, and
+//   its SetJobA ignores the command: it prints each job as the program ends it, so its queues are
+//   empty whenever another call can look.)
+// - DeletePrinter needs DELETE access. A paused printer with jobs is refused (ERROR_ACCESS_DENIED).
+//   Any other printer that still has jobs is only marked for deletion
+//   (PRINTER_STATUS_PENDING_DELETION): from then on EnumPrintersA and OpenPrinterA leave it out,
+//   handles opened before keep working, and it keeps its driver in use until its jobs are gone.
+//   What the spooler does with such a printer at its own restart is documented nowhere; its jobs
+//   are spooled to disk and survive a restart, so the printer is taken to stay pending until they
+//   are gone. (Wine 8 deletes a printer at once, jobs or not.)
 //   DeletePrinterDriverA (NULL environment = "Windows NT x86")
 //   fails with ERROR_UNKNOWN_PRINTER_DRIVER for an unknown driver and, for the spooler's own
 //   environment, with ERROR_PRINTER_DRIVER_IN_USE while a printer uses it, or a deleted one still
@@ -77,7 +89,14 @@ void ReportWithoutNames(const std::string& printer);
 // time after they are added or the printer is resumed, while it is not paused; INFINITE: never,
 // as the jobs of a virtual printer whose proxy process does not run.
 void AddJobs(const std::string& printer, DWORD count, DWORD printsIn = INFINITE);
+// The job being printed: in its print processor's hands, which neither a purge nor its deletion
+// takes it from. It goes `letsGoIn` milliseconds from now (INFINITE: never, as a job printing to a
+// port that no program reads may stay), or at LetGo.
+void AddPrintingJob(const std::string& printer, DWORD letsGoIn = INFINITE);
+void LetGo(const std::string& printer);
 void Pause(const std::string& printer);
+// Whether the printer is marked for deletion, and so out of the agent's sight.
+bool IsPendingDeletion(const std::string& printer);
 
 // The spooler holds a driver for a while after the last printer that used it is deleted:
 // DeletePrinterDriverA fails with ERROR_PRINTER_DRIVER_IN_USE for `milliseconds` of the machine's

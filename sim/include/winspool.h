@@ -55,6 +55,22 @@ typedef struct _PRINTER_INFO_2A {
   DWORD AveragePPM;
 } PRINTER_INFO_2A, *PPRINTER_INFO_2A, *LPPRINTER_INFO_2A;
 
+typedef struct _JOB_INFO_1A {
+  DWORD JobId;
+  LPSTR pPrinterName;
+  LPSTR pMachineName;
+  LPSTR pUserName;
+  LPSTR pDocument;
+  LPSTR pDatatype;
+  LPSTR pStatus;
+  DWORD Status;
+  DWORD Priority;
+  DWORD Position;
+  DWORD TotalPages;
+  DWORD PagesPrinted;
+  SYSTEMTIME Submitted;
+} JOB_INFO_1A, *PJOB_INFO_1A, *LPJOB_INFO_1A;
+
 #define PRINTER_ENUM_LOCAL 0x00000002
 #define PRINTER_ATTRIBUTE_LOCAL 0x00000040
 #define SERVER_ACCESS_ADMINISTER 0x00000001
@@ -64,6 +80,9 @@ typedef struct _PRINTER_INFO_2A {
 #define PRINTER_CONTROL_PURGE 3
 #define PRINTER_STATUS_PAUSED 0x00000001
 #define PRINTER_STATUS_PENDING_DELETION 0x00000004
+#define JOB_CONTROL_DELETE 5
+#define JOB_STATUS_DELETING 0x00000004
+#define JOB_STATUS_PRINTING 0x00000010
 
 extern "C" {
 
@@ -80,6 +99,9 @@ BOOL WINAPI EnumPrintersA(DWORD Flags, LPSTR Name, DWORD Level, LPBYTE pPrinterE
                           LPDWORD pcbNeeded, LPDWORD pcReturned);
 BOOL WINAPI DeletePrinter(HANDLE hPrinter);
 BOOL WINAPI SetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command);
+BOOL WINAPI EnumJobsA(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level, LPBYTE pJob,
+                      DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned);
+BOOL WINAPI SetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command);
 BOOL WINAPI DeletePrinterDriverA(LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName);
 BOOL WINAPI EnumPrinterDriversA(LPSTR pName, LPSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
                                 DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned);

@@ -97,9 +97,10 @@ void RunUninstall() {
   // The saved association values live in the product key: restored before it goes.
   RestorePdfAssociation();
   RemoveProductRegistration();
-  if (!DeletePrintersOfDriver())
+  DWORD waitLeft = kUninstallWaitLimit;
+  if (!DeletePrintersOfDriver(waitLeft))
     return;
-  if (!RemovePrinterDriver())
+  if (!RemovePrinterDriver(waitLeft))
     return;
   if (!DeletePrinterPort() || !HasDriverDir())
     return;

@@ -33,46 +33,102 @@ bool UsesOurDriver(const PRINTER_INFO_2A& record) {
 }
 
 // DeletePrinter only marks a printer that still has jobs for deletion, and deletes it once they
-// are printed; a virtual printer whose proxy process does not run prints none, so the printer,
-// and with it the driver, would stay for good. So its jobs go first. A paused printer schedules
-// no job at all: whatever the purge leaves (it spares the job being printed) or a job that
-// arrives before the deletion would keep it for ever, so it is resumed once its queue is empty.
-// A purge or a resume that fails (Wine 8 ignores both and fails level 0) leaves the deletion to
-// be tried as before.
+// are gone. From then on the spooler shows it to nobody, neither in an enumeration nor to
+// OpenPrinter, so that no later run could purge or delete it; meanwhile it holds its driver, and
+// a virtual printer whose proxy process does not run prints nothing. So a printer is deleted only
+// with its queue empty. The purge takes every job but the one being printed, which goes once its
+// print processor lets go; a job that arrived since, or every job where the purge is refused
+// (Wine 8 fails level 0), is deleted one by one. A paused printer schedules no job at all, so it
+// is resumed. A purge or a resume that fails leaves the jobs to be deleted one by one.
 void EmptyQueue(HANDLE printer, DWORD status) {
   SetPrinterA(printer, 0, nullptr, PRINTER_CONTROL_PURGE);
   if (status & PRINTER_STATUS_PAUSED)
     SetPrinterA(printer, 0, nullptr, PRINTER_CONTROL_RESUME);
 }
 
-bool DeleteListedPrinter(const PRINTER_INFO_2A& record) {
+constexpr DWORD kEveryJob = 0xFFFFFFFF;
+constexpr DWORD kQueuePoll = 250;
+
+// An empty queue needs no bytes to enumerate; one with jobs fails the sizing call with the bytes it
+// needs. (Wine 8's EnumJobsA is a stub that fails needing none: its queues are always empty,
+// since it prints each job as it ends.)
+bool QueueIsEmpty(HANDLE printer) {
+  DWORD needed = 0;
+  DWORD count = 0;
+  EnumJobsA(printer, 0, kEveryJob, 1, nullptr, 0, &needed, &count);
+  return needed == 0;
+}
+
+// The one being printed is only marked as deleting, and goes once its print processor lets go.
+void DeleteEachJob(HANDLE printer) {
+  DWORD needed = 0;
+  DWORD count = 0;
+  EnumJobsA(printer, 0, kEveryJob, 1, nullptr, 0, &needed, &count);
+  if (!needed)
+    return;
+  BYTE* block = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, needed));
+  if (!block)
+    return;
+  if (EnumJobsA(printer, 0, kEveryJob, 1, block, needed, &needed, &count)) {
+    const auto* jobs = reinterpret_cast<const JOB_INFO_1A*>(block);
+    for (DWORD i = 0; i < count; ++i)
+      SetJobA(printer, jobs[i].JobId, 0, nullptr, JOB_CONTROL_DELETE);
+  }
+  HeapFree(GetProcessHeap(), 0, block);
+}
+
+// Within what the uninstall may still wait; false, with the jobs still there, when it runs out.
+bool WaitForEmptyQueue(HANDLE printer, DWORD& waitLeft) {
+  while (!QueueIsEmpty(printer)) {
+    if (waitLeft == 0)
+      return false;
+    const DWORD pause = waitLeft < kQueuePoll ? waitLeft : kQueuePoll;
+    Sleep(pause);
+    waitLeft -= pause;
+  }
+  return true;
+}
+
+// A printer that keeps a job stays, listed, and counts as one that resists: the uninstall stops,
+// and a later one finds it again.
+bool DeleteListedPrinter(const PRINTER_INFO_2A& record, DWORD& waitLeft) {
   PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
   HANDLE printer = nullptr;
   if (!OpenPrinterA(record.pPrinterName, &printer, &defaults))
     return false;
   EmptyQueue(printer, record.Status);
-  const BOOL deleted = DeletePrinter(printer);
+  bool empty = QueueIsEmpty(printer);
+  if (!empty) {
+    DeleteEachJob(printer);
+    empty = WaitForEmptyQueue(printer, waitLeft);
+  }
+  const BOOL deleted = empty && DeletePrinter(printer);
   ClosePrinter(printer);
   return deleted != 0;
 }
 
 // Stops at the first printer of the driver that resists: the ones after it stay.
-int DeleteMatchingPrinters(PRINTER_INFO_2A* records, DWORD count) {
+int DeleteMatchingPrinters(PRINTER_INFO_2A* records, DWORD count, DWORD& waitLeft) {
   for (DWORD i = 0; i < count; ++i)
-    if (UsesOurDriver(records[i]) && !DeleteListedPrinter(records[i]))
+    if (UsesOurDriver(records[i]) && !DeleteListedPrinter(records[i], waitLeft))
       return 0;
   return 1;
 }
 
 }  // namespace
 
+bool PrinterExists() {
+  HANDLE printer = nullptr;
+  if (!OpenPrinterA(const_cast<LPSTR>(kPrinterName), &printer, nullptr))
+    return false;
+  ClosePrinter(printer);
+  return true;
+}
+
 // An existing printer of that name is left as it is, whatever its driver or port.
 int CreatePrinterQueue() {
-  HANDLE printer = nullptr;
-  if (OpenPrinterA(const_cast<LPSTR>(kPrinterName), &printer, nullptr)) {
-    ClosePrinter(printer);
+  if (PrinterExists())
     return 1;
-  }
   HANDLE created = AddOurPrinter();
   if (!created)
     return 0;
@@ -93,23 +149,20 @@ int SetDefaultPrinterByName(const char* name) {
 
 // Works on a snapshot: when printers are added between the sizing call and the enumeration the
 // block is too small, the enumeration fails and nothing is deleted, which is not a failure.
-int DeletePrintersOfDriver() {
+int DeletePrintersOfDriver(DWORD& waitLeft) {
   DWORD needed = 0;
   DWORD count = 0;
   EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count);
   BYTE* block = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, needed));
   int result = 1;
   if (block && EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, block, needed, &needed, &count))
-    result = DeleteMatchingPrinters(reinterpret_cast<PRINTER_INFO_2A*>(block), count);
+    result = DeleteMatchingPrinters(reinterpret_cast<PRINTER_INFO_2A*>(block), count, waitLeft);
   if (block)
     HeapFree(GetProcessHeap(), 0, block);
   return result;
 }
 
 namespace {
-
-// 125 + 250 + 500 + 1000 * 4 ms: 4.875 s of waiting at most.
-constexpr int kDriverReleaseRetries = 7;
 
 // Whether the spooler lists the driver for DriverEnvironment. When it cannot say, the driver
 // counts as there: a removal that failed must not pass for a success.
@@ -136,18 +189,21 @@ bool DriverIsRegistered() {
 
 // The spooler lets go of a driver a moment after the last printer that used it is deleted, and
 // only once no program holds a handle to that printer any more; until then the removal fails
-// with ERROR_PRINTER_DRIVER_IN_USE. So it is tried again for up to about five seconds, at
-// growing intervals: enough for the spooler, which lets go within a second, while a printer that
-// another program keeps open (a print dialog, a queue window) is not let go of in any time an
-// installer can wait for. Any other answer is final at once.
-bool DeleteDriverWhenReleased() {
+// with ERROR_PRINTER_DRIVER_IN_USE. So it is tried again at growing intervals (125, 250, 500,
+// then every 1000 ms) for what is left of the uninstall's wait: enough for the spooler, which
+// lets go within a second, while a printer that another program keeps open (a print dialog, a
+// queue window) is not let go of in any time an installer can wait for. Any other answer is final
+// at once.
+bool DeleteDriverWhenReleased(DWORD& waitLeft) {
   DWORD wait = 125;
-  for (int attempt = 0;; ++attempt) {
+  for (;;) {
     if (DeletePrinterDriverA(nullptr, DriverEnvironment, const_cast<LPSTR>(kDriverName)))
       return true;
-    if (GetLastError() != ERROR_PRINTER_DRIVER_IN_USE || attempt == kDriverReleaseRetries)
+    if (GetLastError() != ERROR_PRINTER_DRIVER_IN_USE || waitLeft == 0)
       return false;
-    Sleep(wait);
+    const DWORD pause = wait < waitLeft ? wait : waitLeft;
+    Sleep(pause);
+    waitLeft -= pause;
     wait = wait < 1000 ? wait * 2 : 1000;
   }
 }
@@ -159,8 +215,8 @@ bool DeleteDriverWhenReleased() {
 // the driver was registered. A driver that is not registered is as good as removed: an install
 // that stopped before the driver must not leave the port behind at the uninstall. Windows
 // answers 1797 there and Wine 8 answers 126, so the spooler is asked rather than the code read.
-int RemovePrinterDriver() {
-  if (DeleteDriverWhenReleased())
+int RemovePrinterDriver(DWORD& waitLeft) {
+  if (DeleteDriverWhenReleased(waitLeft))
     return 1;
   return DriverIsRegistered() ? 0 : 1;
 }

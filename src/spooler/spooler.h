@@ -18,13 +18,20 @@ int DeployPrinterDriver();
 
 // Creates the printer "Tessix Tembrin Printer" unless a printer of that name exists already.
 int CreatePrinterQueue();
+// Whether the printer "Tessix Tembrin Printer" exists.
+bool PrinterExists();
 // The current user's default printer. SetDefaultPrinterA's own result, 0 when winspool lacks it.
 int SetDefaultPrinterByName(const char* name);
-// Deletes every local printer that uses the driver. 0 at the first one that resists; 1 otherwise,
-// also when the printers cannot be enumerated.
-int DeletePrintersOfDriver();
-// Removes the driver's registration for DriverEnvironment.
-int RemovePrinterDriver();
+// What the uninstall waits, in all, for queues to empty and for the spooler to let go of the
+// driver: the budget that DeletePrintersOfDriver and RemovePrinterDriver share, in milliseconds.
+constexpr DWORD kUninstallWaitLimit = 5000;
+// Deletes every local printer that uses the driver, each once its queue is empty. 0 at the first
+// one that resists or keeps a job; 1 otherwise, also when the printers cannot be enumerated.
+// `waitLeft` is what may still be waited, and what remains of it after.
+int DeletePrintersOfDriver(DWORD& waitLeft);
+// Removes the driver's registration for DriverEnvironment, waiting within `waitLeft` for the
+// spooler to let go of it.
+int RemovePrinterDriver(DWORD& waitLeft);
 
 // Moves a file of the driver directory to a temporary name in the same directory and deletes
 // that, now or at the next restart. `format` joins DriverDir and a name ("%s\\3\\%s").

@@ -79,6 +79,17 @@ BOOL WINAPI SetPrinterA(HANDLE printer, DWORD level, LPBYTE data, DWORD command)
   return bound ? bound(printer, level, data, command) : FALSE;
 }
 
+BOOL WINAPI EnumJobsA(HANDLE printer, DWORD firstJob, DWORD jobs, DWORD level, LPBYTE block,
+                      DWORD size, LPDWORD needed, LPDWORD returned) {
+  const auto bound = Bind<decltype(&EnumJobsA)>("EnumJobsA");
+  return bound ? bound(printer, firstJob, jobs, level, block, size, needed, returned) : FALSE;
+}
+
+BOOL WINAPI SetJobA(HANDLE printer, DWORD job, DWORD level, LPBYTE data, DWORD command) {
+  const auto bound = Bind<decltype(&SetJobA)>("SetJobA");
+  return bound ? bound(printer, job, level, data, command) : FALSE;
+}
+
 BOOL WINAPI DeletePrinterDriverA(LPSTR server, LPSTR environment, LPSTR driver) {
   const auto bound = Bind<decltype(&DeletePrinterDriverA)>("DeletePrinterDriverA");
   return bound ? bound(server, environment, driver) : FALSE;

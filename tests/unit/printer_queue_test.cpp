@@ -6,6 +6,16 @@
 
 namespace {
 
+// Each with the uninstall's whole wait, as a run starts them.
+int DeletePrintersOfDriver() {
+  DWORD waitLeft = kUninstallWaitLimit;
+  return ::DeletePrintersOfDriver(waitLeft);
+}
+int RemovePrinterDriver() {
+  DWORD waitLeft = kUninstallWaitLimit;
+  return ::RemovePrinterDriver(waitLeft);
+}
+
 class PrinterQueue : public SimTest {
  protected:
   void SetUp() override {
@@ -95,34 +105,46 @@ TEST_F(PrinterQueue, NoPrintersOrNoneOfTheDriverIsSuccess) {
   EXPECT_EQ(sim::CountCalls("HeapFree"), 2);
 }
 
-// A printer with jobs is only marked for deletion, and keeps its driver, until they are gone:
-// they are purged first, and a paused printer is resumed so that what the purge left can print.
-TEST_F(PrinterQueue, EachPrinterIsEmptiedAndResumedBeforeItIsDeleted) {
+// A printer with jobs would only be marked for deletion, out of every later run's sight, and keep
+// its driver until they are gone: it is deleted only with its queue empty. The purge takes every
+// job but the one being printed; what it leaves, or everything where it is refused, is deleted
+// job by job, and a job being printed is waited for within the uninstall's wait. A paused printer
+// is resumed. A printer that keeps a job stays, listed.
+TEST_F(PrinterQueue, EachPrinterIsDeletedOnlyWithItsQueueEmpty) {
   struct Row {
     const char* what;
-    DWORD printsIn;  // the jobs' time once scheduled
+    DWORD printsIn;   // of three waiting jobs
+    DWORD printing;   // when the job being printed lets go; 0: there is none
     bool paused, purgeFails;
-    int driverRemoved;
-  } rows[] = {{"stuck jobs", INFINITE, false, false, 1},
-              {"stuck jobs, purge refused", INFINITE, false, true, 0},
-              {"paused, purge refused", 500, true, true, 1},
-              {"paused, printable jobs", 500, true, false, 1}};
+    int deleted;
+    DWORD waited;
+  } rows[] = {{"stuck jobs", INFINITE, 0, false, false, 1, 0},
+              {"stuck jobs, purge refused", INFINITE, 0, false, true, 1, 0},
+              {"paused, purge refused", 500, 0, true, true, 1, 0},
+              {"paused, printable jobs", 500, 0, true, false, 1, 0},
+              {"a job being printed for 1.1 s", INFINITE, 1100, false, false, 1, 1250},
+              {"a job being printed for good", INFINITE, INFINITE, false, false, 0, 5000}};
   for (const Row& row : rows) {
     SetUp();
     sim::spooler::AddDriver(kDriverName);
     sim::spooler::AddPrinter(kPrinterName, kPortName, kDriverName);
+    if (row.printing)
+      sim::spooler::AddPrintingJob(kPrinterName, row.printing);
     sim::spooler::AddJobs(kPrinterName, 3, row.printsIn);
     if (row.paused)
       sim::spooler::Pause(kPrinterName);
     if (row.purgeFails)
       sim::FailWhen("SetPrinterA", "3", FALSE, ERROR_INVALID_LEVEL);
-    EXPECT_EQ(DeletePrintersOfDriver(), 1) << row.what;
-    EXPECT_EQ(RemovePrinterDriver(), row.driverRemoved) << row.what;
-    EXPECT_EQ(sim::spooler::HasPrinter(kPrinterName), row.driverRemoved == 0) << row.what;
-    EXPECT_EQ(CallSequence({"SetPrinterA", "DeletePrinter"}),
-              std::string("SetPrinterA(0x9000, 0, NULL, 3), ") +
-                  (row.paused ? "SetPrinterA(0x9000, 0, NULL, 2), " : "") + "DeletePrinter(0x9000)")
+    EXPECT_EQ(DeletePrintersOfDriver(), row.deleted) << row.what;
+    EXPECT_EQ(sim::kernel::Clock(), row.waited) << row.what;
+    EXPECT_EQ(PrinterNames(), row.deleted ? std::vector<std::string>{}
+                                          : std::vector<std::string>{kPrinterName})
         << row.what;
+    EXPECT_FALSE(sim::spooler::IsPendingDeletion(kPrinterName)) << row.what;
+    EXPECT_EQ(RemovePrinterDriver(), row.deleted) << row.what;
+    EXPECT_EQ(sim::CountCalls("SetPrinterA"), row.paused ? 2 : 1) << row.what;
+    EXPECT_EQ(sim::CountCalls("SetJobA"), row.purgeFails ? 3 : row.printing ? 1 : 0) << row.what;
+    EXPECT_EQ(sim::Leaks(), "") << row.what;
   }
 }
 
@@ -213,7 +235,7 @@ TEST_F(PrinterQueue, ABusyDriverIsWaitedForAFewSecondsAtMost) {
     bool heldOpen;
     int result;
     DWORD waited;
-  } rows[] = {{0, false, 1, 0}, {700, false, 1, 875}, {60000, false, 0, 4875}, {0, true, 0, 4875}};
+  } rows[] = {{0, false, 1, 0}, {700, false, 1, 875}, {60000, false, 0, 5000}, {0, true, 0, 5000}};
   for (const Row& row : rows) {
     SetUp();
     sim::spooler::AddDriver(kDriverName);
