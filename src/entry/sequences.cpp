@@ -61,24 +61,68 @@ void WriteInstallationRecord() {
   WriteRegString(HKEY_LOCAL_MACHINE, kProductKey, "Language", "1033", REG_SZ);
 }
 
+// "Version" first: it is what installers and deployment tools look at. "InstallPath" is the
+// application installer's own, and what the next run installs from.
+void DeleteInstallationRecord() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    return;
+  RegDeleteValueA(key, "Version");
+  RegDeleteValueA(key, "IsForAllUser");
+  RegDeleteValueA(key, "Language");
+  RegCloseKey(key);
+}
+
+namespace {
+
+// Everything the printer steps copy is there and can be read before the first change: a repair
+// that found out at the copy, with the old files already aside, would break a printer that works.
+bool SourcesAreReadable() {
+  return DriverFilesCanBeCopied() && ProxyCanBeCopied();
+}
+
+// The chained steps; the first that fails ends the install. `driverReplaced` says whether the
+// new driver was registered, the old one's files replaced with it. A driver that the spooler
+// refuses takes with it the port that this run added for it: nothing that cannot work stays.
+bool InstallPrinter(bool& driverReplaced) {
+  driverReplaced = false;
+  int portAdded = 0;
+  if (!AddPrinterPort(&portAdded))
+    return false;
+  if (!DeployPrinterDriver()) {
+    if (portAdded)
+      DeletePrinterPort();
+    return false;
+  }
+  driverReplaced = true;
+  return CreatePrinterQueue() && DeployProxyProcess();
+}
+
+}  // namespace
+
 void RunInstall() {
   // Nothing to install from, nowhere to install to, or no driver the machine's spooler can load
   // (Windows on ARM: it would take the x64 driver for x64 clients and refuse the printer, leaving
-  // a port, foreign files and a foreign driver behind). Even retiring the old driver files would
-  // break a printer that works.
+  // a port, foreign files and a foreign driver behind).
   if (!HasInstallDir() || !HasDriverDir() || !DriverForMachine)
     return;
+  // Even retiring the old driver files would break a printer that works.
+  if (!SourcesAreReadable())
+    return;
   DeleteKeyTree(HKEY_CURRENT_USER, kBetaKey);
-  RetireDriverFiles();
+  RetiredFiles retired;
+  MoveDriverFilesAside(retired);
+  // A printer that worked before works after when the old driver stayed registered, its own files
+  // all went back and the printer is still there; otherwise no earlier record holds any more.
+  bool driverReplaced = false;
+  if (!InstallPrinter(driverReplaced)) {
+    const bool restored = PutBackRetiredFiles(retired);
+    if (driverReplaced || !restored || !PrinterExists())
+      DeleteInstallationRecord();
+    return;
+  }
+  DeleteRetiredFiles(retired);
   // The default printer, the add-in and the record only follow a complete printer.
-  if (!AddPrinterPort())
-    return;
-  if (!DeployPrinterDriver())
-    return;
-  if (!CreatePrinterQueue())
-    return;
-  if (!DeployProxyProcess())
-    return;
   ProvisionSystemLibraries();
   RegisterWordAddin(InstallDir);
   SetDefaultPrinterByName(kPrinterName);

@@ -8,3 +8,6 @@ void RunUninstall();
 // The install's last two steps.
 void WriteRunOnceEntry();
 void WriteInstallationRecord();
+// Takes away the record's claim of a whole printer ("Version" and its siblings; "InstallPath"
+// stays).
+void DeleteInstallationRecord();

@@ -28,17 +28,42 @@ constexpr DriverFile kDriverFiles[] = {
 // The spooler reads pDependentFiles as a list of strings ending in an empty one: two NULs.
 constexpr char kNoDependentFiles[] = "\0";
 
-// InstallDir ends in a backslash, so the folder follows it directly. A path that does not fit
-// fails the copy: nothing is copied under a cut-off name.
-bool CopyDriverFile(const DriverFile& file) {
+constexpr int kDriverFileCount = sizeof kDriverFiles / sizeof kDriverFiles[0];
+
+// InstallDir ends in a backslash, so the folder follows it directly. false when the path does not
+// fit: nothing is read or copied under a cut-off name.
+bool FormSourcePath(const DriverFile& file, PathBuffer& source) {
+  const char* sourceName = Is64BitWindows ? file.source64 : file.source32;
+  return FormatPath(source, "%splugins\\creator\\%s", InstallDir, sourceName);
+}
+
+bool FormDestinationPath(const char* name, PathBuffer& destination) {
+  return FormatPath(destination, "%s\\%s", DriverDir, name);
+}
+
+// `placed` says whether the copy took a name that no file had before.
+bool CopyDriverFile(const DriverFile& file, bool& placed) {
   PathBuffer source;
   PathBuffer destination;
-  const char* sourceName = Is64BitWindows ? file.source64 : file.source32;
-  if (!FormatPath(source, "%splugins\\creator\\%s", InstallDir, sourceName))
+  placed = false;
+  if (!FormSourcePath(file, source) || !FormDestinationPath(file.name, destination))
     return false;
-  if (!FormatPath(destination, "%s\\%s", DriverDir, file.name))
-    return false;
-  return CopyOver(source, destination);
+  bool existed = true;
+  const bool copied = CopyOver(source, destination, &existed);
+  placed = copied && !existed;
+  return copied;
+}
+
+// A driver that could not be registered leaves none of the copies this run placed: the next run
+// would find no use for them. Files it copied over keep the new contents, as before.
+void RemovePlacedCopies(const bool (&placed)[kDriverFileCount]) {
+  for (int i = 0; i < kDriverFileCount; ++i) {
+    PathBuffer destination;
+    if (placed[i] && FormDestinationPath(kDriverFiles[i].name, destination)) {
+      ClearAttributes(destination, FILE_ATTRIBUTE_READONLY);
+      DeleteFileA(destination);
+    }
+  }
 }
 
 // The file fields name the copies just placed in DriverDir, where the spooler looks for a new
@@ -62,18 +87,36 @@ bool RegisterDriver() {
 // The copies keep the read-only bit of their sources.
 void ClearReadOnly(const char* name) {
   PathBuffer path;
-  if (FormatPath(path, "%s\\%s", DriverDir, name))
+  if (FormDestinationPath(name, path))
     ClearAttributes(path, FILE_ATTRIBUTE_READONLY);
 }
 
 }  // namespace
 
+bool DriverFilesCanBeCopied() {
+  for (const DriverFile& file : kDriverFiles) {
+    PathBuffer source;
+    PathBuffer destination;
+    if (!FormSourcePath(file, source) || !FormDestinationPath(file.name, destination) ||
+        !CanBeRead(source))
+      return false;
+  }
+  return true;
+}
+
+// The spooler may refuse a driver that the agent had no way to judge beforehand: a signature
+// policy, Windows protected print mode switched on since the start of the run.
 int DeployPrinterDriver() {
-  for (const DriverFile& file : kDriverFiles)
-    if (!CopyDriverFile(file))
+  bool placed[kDriverFileCount] = {};
+  for (int i = 0; i < kDriverFileCount; ++i)
+    if (!CopyDriverFile(kDriverFiles[i], placed[i])) {
+      RemovePlacedCopies(placed);
       return 0;
-  if (!RegisterDriver())
+    }
+  if (!RegisterDriver()) {
+    RemovePlacedCopies(placed);
     return 0;
+  }
   // The two libraries only: the data file keeps its attributes.
   ClearReadOnly(kDriverLibrary);
   ClearReadOnly(kConfigLibrary);

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 namespace {
 
 constexpr char kProxyProcess[] = "QXN_ProxyProcess.exe";
@@ -16,28 +18,133 @@ constexpr char kProxyProcess64[] = "QXN_ProxyProcess64.exe";
 struct Retirement {
   const char* format;
   const char* fileName;
-  const char* temporaryName;
+  const char* temporaryName;  // "qnTmpN.tmp"
 };
 
-// The driver files in DriverDir itself, retired on 64-bit Windows only.
-constexpr Retirement kDriverDirFiles[] = {
+// In the order they are retired: the driver files in DriverDir itself (on 64-bit Windows only),
+// then the installed version-3 files and the proxy process.
+constexpr Retirement kRetirements[kRetiredFileCount] = {
     {"%s\\%s", kDataFile, "qnTmp1.tmp"},
     {"%s\\%s", kConfigLibrary, "qnTmp2.tmp"},
     {"%s\\%s", kDriverLibrary, "qnTmp3.tmp"},
-};
-
-// The installed version-3 files and the proxy process, always retired.
-constexpr Retirement kVersionDirFiles[] = {
     {"%s\\3\\%s", kDataFile, "qnTmp1.tmp"},
     {"%s\\3\\%s", kConfigLibrary, "qnTmp2.tmp"},
     {"%s\\3\\%s", kDriverLibrary, "qnTmp3.tmp"},
     {"%s\\3\\%s", kProxyProcess, "qnTmp4.tmp"},
 };
+constexpr int kFirstVersionDirRow = 3;
+constexpr int kProxyRow = 6;
 
-constexpr const Retirement& kProxyRetirement = kVersionDirFiles[3];
+// A temporary name stays taken until the restart while its file is loaded: a reinstall and a
+// second uninstall before then need another. Then "qnTmpN-1.tmp" to "qnTmpN-9.tmp" serve.
+constexpr int kTemporaryVariants = 10;
+constexpr int kNotMoved = -1;
 
-void Retire(const Retirement& row) {
-  RetireFile(row.format, row.fileName, row.temporaryName);
+bool IsRowOfThisWindows(int row) {
+  return row >= kFirstVersionDirRow || Is64BitWindows;
+}
+
+bool FormFilePath(const Retirement& row, PathBuffer& path) {
+  return FormatPath(path, row.format, DriverDir, row.fileName);
+}
+
+// The plain temporary name for variant 0, a numbered one ("qnTmp3-2.tmp") otherwise.
+bool FormTemporaryPath(const Retirement& row, int variant, PathBuffer& path) {
+  char name[16];
+  const size_t stem = strlen(row.temporaryName) - 4;  // before ".tmp"
+  memcpy(name, row.temporaryName, stem);
+  size_t length = stem;
+  if (variant > 0) {
+    name[length++] = '-';
+    name[length++] = static_cast<char>('0' + variant);
+  }
+  memcpy(name + length, ".tmp", 5);
+  return FormatPath(path, row.format, DriverDir, name);
+}
+
+// Whether the call that just failed found the file. Windows records a deletion at the next
+// restart without looking at the file, and a machine with one waiting reads as "restart pending"
+// to Windows Installer and to every deployment tool: a name that holds nothing (nothing to move,
+// nothing left to delete) must not leave one.
+bool FailedOnAFileThatIsThere() {
+  const DWORD error = GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
+// A read-only file would not be deleted, now or at the restart.
+void DeleteAtRestart(const char* path) {
+  ClearAttributes(path, FILE_ATTRIBUTE_READONLY);
+  MoveFileExA(path, nullptr, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+// A library the spooler or a printing program has loaded cannot be deleted, but it can be
+// renamed: the move frees its name at once, and its temporary file goes at the next restart.
+void DeleteTemporary(const Retirement& row, int variant) {
+  PathBuffer temporary;
+  if (!FormTemporaryPath(row, variant, temporary))
+    return;
+  ClearAttributes(temporary, FILE_ATTRIBUTE_READONLY);
+  if (!DeleteFileA(temporary) && FailedOnAFileThatIsThere())
+    DeleteAtRestart(temporary);
+}
+
+// Moves the file to the first temporary name that is free: the variant it took, kNotMoved when
+// there was nothing to move or it could not be moved (held open without delete sharing, or every
+// name still taken).
+int MoveAside(const Retirement& row, const char* file) {
+  for (int variant = 0; variant < kTemporaryVariants; ++variant) {
+    PathBuffer temporary;
+    if (!FormTemporaryPath(row, variant, temporary))
+      return kNotMoved;
+    if (MoveFileA(file, temporary))
+      return variant;
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
+      return kNotMoved;
+  }
+  SetLastError(ERROR_ALREADY_EXISTS);
+  return kNotMoved;
+}
+
+// Temporary files that an earlier run left (one killed before it deleted them, or one whose
+// files were loaded until the restart that has come since) go first. One that cannot be deleted
+// yet is left to the restart its own run asked for, or to the next run.
+void DeleteLeftovers(const char* format) {
+  PathBuffer pattern;
+  if (!FormatPath(pattern, format, DriverDir, "qnTmp*.tmp"))
+    return;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE)
+    return;
+  do {
+    PathBuffer leftover;
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        FormatPath(leftover, format, DriverDir, found.cFileName) &&
+        ClearAttributes(leftover, FILE_ATTRIBUTE_READONLY))
+      DeleteFileA(leftover);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+void DeleteLeftoversOfThisWindows() {
+  if (Is64BitWindows)
+    DeleteLeftovers("%s\\%s");
+  DeleteLeftovers("%s\\3\\%s");
+}
+
+// At the uninstall: moved aside and deleted, now or at the next restart; a file that cannot be
+// moved at all goes at the next restart under its own name. A row whose paths do not fit is
+// skipped whole, since a cut-off path names some other file.
+void RetireRow(const Retirement& row) {
+  PathBuffer file;
+  if (!FormFilePath(row, file))
+    return;
+  const int variant = MoveAside(row, file);
+  if (variant != kNotMoved)
+    DeleteTemporary(row, variant);
+  else if (FailedOnAFileThatIsThere())
+    DeleteAtRestart(file);
 }
 
 // The driver library that DeployPrinterDriver placed in DriverDir itself; its copy in "3" stays.
@@ -47,41 +154,68 @@ void DeleteDriverLibrary() {
     DeleteFileA(path);
 }
 
-// Whether the deletion that just failed found the file. Windows records a deletion at the next
-// restart without looking at the file, and a machine with one waiting reads as "restart pending"
-// to Windows Installer and to every deployment tool: a temporary name that the move never made
-// (nothing to move, or a file held open that could not be moved) must not leave one.
-bool FailedOnAFileThatIsThere() {
-  const DWORD error = GetLastError();
-  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+bool FormProxySource(PathBuffer& source) {
+  const char* sourceName = Is64BitWindows ? kProxyProcess64 : kProxyProcess;
+  return FormatPath(source, "%splugins\\creator\\%s", InstallDir, sourceName);
+}
+
+bool FormProxyDestination(PathBuffer& destination) {
+  return FormatPath(destination, "%s\\3\\%s", DriverDir, kProxyProcess);
 }
 
 }  // namespace
 
-// A library the spooler or a printing program has loaded cannot be deleted, but it can be
-// renamed: the move frees its name at once. The temporary file is then deleted, or at the next
-// restart when it is there and that fails, whether or not the move worked: a temporary file left
-// by an earlier run goes the same way. A row whose paths do not fit is skipped whole, since a
-// cut-off path names some other file.
 void RetireFile(const char* format, const char* fileName, const char* temporaryName) {
-  PathBuffer file;
-  PathBuffer temporary;
-  if (!FormatPath(file, format, DriverDir, fileName) ||
-      !FormatPath(temporary, format, DriverDir, temporaryName))
-    return;
-  MoveFileA(file, temporary);
-  // A read-only file is not deleted: it would wait for the restart, and keep its name taken.
-  ClearAttributes(temporary, FILE_ATTRIBUTE_READONLY);
-  if (!DeleteFileA(temporary) && FailedOnAFileThatIsThere())
-    MoveFileExA(temporary, nullptr, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
+  RetireRow(Retirement{format, fileName, temporaryName});
+}
+
+void MoveDriverFilesAside(RetiredFiles& retired) {
+  DeleteLeftoversOfThisWindows();
+  for (int row = 0; row < kRetiredFileCount; ++row) {
+    PathBuffer file;
+    retired.variant[row] = IsRowOfThisWindows(row) && FormFilePath(kRetirements[row], file)
+                               ? static_cast<signed char>(MoveAside(kRetirements[row], file))
+                               : static_cast<signed char>(kNotMoved);
+  }
+}
+
+void DeleteRetiredFiles(const RetiredFiles& retired) {
+  for (int row = 0; row < kRetiredFileCount; ++row)
+    if (retired.variant[row] != kNotMoved)
+      DeleteTemporary(kRetirements[row], retired.variant[row]);
+}
+
+// A file goes back only where no new file has taken its name since: the old driver's files and
+// proxy belong together, and MoveFileA never replaces. A loaded library is renamed back as it was
+// renamed aside. What cannot go back is deleted.
+bool PutBackRetiredFiles(const RetiredFiles& retired) {
+  bool everyFile = true;
+  for (int row = 0; row < kRetiredFileCount; ++row) {
+    const int variant = retired.variant[row];
+    PathBuffer file;
+    PathBuffer temporary;
+    if (variant == kNotMoved)
+      continue;
+    if (FormFilePath(kRetirements[row], file) &&
+        FormTemporaryPath(kRetirements[row], variant, temporary) && MoveFileA(temporary, file))
+      continue;
+    everyFile = false;
+    DeleteTemporary(kRetirements[row], variant);
+  }
+  return everyFile;
 }
 
 void RetireDriverFiles() {
-  if (Is64BitWindows)
-    for (const Retirement& row : kDriverDirFiles)
-      Retire(row);
-  for (const Retirement& row : kVersionDirFiles)
-    Retire(row);
+  DeleteLeftoversOfThisWindows();
+  for (int row = 0; row < kRetiredFileCount; ++row)
+    if (IsRowOfThisWindows(row))
+      RetireRow(kRetirements[row]);
+}
+
+bool ProxyCanBeCopied() {
+  PathBuffer source;
+  PathBuffer destination;
+  return FormProxySource(source) && FormProxyDestination(destination) && CanBeRead(source);
 }
 
 // A proxy that cannot be placed takes the driver library in DriverDir with it. A path that does
@@ -89,9 +223,7 @@ void RetireDriverFiles() {
 int DeployProxyProcess() {
   PathBuffer source;
   PathBuffer destination;
-  const char* sourceName = Is64BitWindows ? kProxyProcess64 : kProxyProcess;
-  const bool formed = FormatPath(source, "%splugins\\creator\\%s", InstallDir, sourceName) &&
-                      FormatPath(destination, "%s\\3\\%s", DriverDir, kProxyProcess);
+  const bool formed = FormProxySource(source) && FormProxyDestination(destination);
   if (formed && CopyOver(source, destination))
     return 1;
   DeleteDriverLibrary();
@@ -99,6 +231,6 @@ int DeployProxyProcess() {
 }
 
 int RemoveProxyProcess() {
-  Retire(kProxyRetirement);
+  RetireRow(kRetirements[kProxyRow]);
   return 1;
 }

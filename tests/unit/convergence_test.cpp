@@ -85,8 +85,11 @@ class Convergence : public SimTest {
 
   // "S" the installer, "I" /Install, "U" /Uninstall, "C" the user chooses another PDF program,
   // "H" another program opens the printer and holds it, "R" it lets go, "J" a print job is stuck in
-  // its queue (the proxy process does not run), "L" a program loads the installed driver library,
-  // "B" Windows restarts (the deletions that were due are noted in pendingAtRestart_).
+  // its queue (the proxy process does not run), "P" a job is being printed for good, "G" it lets
+  // go, "L" a program loads the installed driver library, "O" a scanner holds the installed data
+  // file open, "M" a driver file is missing from the application's files, "D" the spooler refuses
+  // every driver from now on, "B" Windows restarts (the deletions that were due are noted in
+  // pendingAtRestart_).
   void RunSteps(const char* steps) {
     for (const char* step = steps; *step; ++step)
       if (*step == 'S')
@@ -97,8 +100,18 @@ class Convergence : public SimTest {
         sim::spooler::HoldOpen(kPrinterName, *step == 'H');
       else if (*step == 'J')
         sim::spooler::AddJobs(kPrinterName, 1);
-      else if (*step == 'L')
-        sim::files::SetInUse(VersionDir() + "qelvpr_drv.dll");
+      else if (*step == 'P')
+        sim::spooler::AddPrintingJob(kPrinterName);
+      else if (*step == 'G')
+        sim::spooler::LetGo(kPrinterName);
+      else if (*step == 'L' || *step == 'O')
+        sim::files::SetInUse(VersionDir() + (*step == 'L' ? "qelvpr_drv.dll" : "qelvpr_pnt.txt"),
+                             *step == 'L' ? sim::files::Use::Loaded : sim::files::Use::HeldOpen);
+      else if (*step == 'M')
+        for (const char* name : {"qelvpr_ui.dll", "qelvpr_ui64.dll"})
+          sim::files::Remove(std::string(kInstallDir) + "plugins\\creator\\" + name);
+      else if (*step == 'D')
+        sim::FailAlways("AddPrinterDriverA", FALSE, ERROR_ACCESS_DENIED);
       else if (*step == 'B')
         Restart();
       else
@@ -183,24 +196,38 @@ TEST_F(Convergence, AnUninstallKilledAtAnyCallIsMadeGoodByTheNextInstallAndUnins
 }
 
 // Whole runs, one after the other (the letters of RunSteps), end as the shorter sequence does,
-// and leave no deletion waiting for a restart but that of the driver library a program loaded.
+// and leave no deletion waiting for a restart but that of a driver file a program held: a run
+// that cannot finish leaves the machine as it found it, a printer that worked included.
 TEST_F(Convergence, WholeRunSequencesEndAsOneInstallAndUninstall) {
   struct Sequence {
     const char* what;
     const char* steps;
     const char* endsAs;
     DWORD fileAttributes;
+    const char* dueAtRestart;  // in the version directory, "" for none
   };
   const Sequence sequences[] = {
-      {"install twice", "SISIU", "SIU", FILE_ATTRIBUTE_ARCHIVE},
-      {"uninstall twice", "SIUU", "SIU", FILE_ATTRIBUTE_ARCHIVE},
-      {"the user's choice between two uninstalls", "SIUCU", "SIUC", FILE_ATTRIBUTE_ARCHIVE},
-      {"uninstall where the product never was", "USIU", "SIU", FILE_ATTRIBUTE_ARCHIVE},
+      {"install twice", "SISIU", "SIU", FILE_ATTRIBUTE_ARCHIVE, ""},
+      {"uninstall twice", "SIUU", "SIU", FILE_ATTRIBUTE_ARCHIVE, ""},
+      {"the user's choice between two uninstalls", "SIUCU", "SIUC", FILE_ATTRIBUTE_ARCHIVE, ""},
+      {"uninstall where the product never was", "USIU", "SIU", FILE_ATTRIBUTE_ARCHIVE, ""},
       {"install after an uninstall that stopped at the driver", "SIHURSIU", "SIU",
-       FILE_ATTRIBUTE_ARCHIVE},
-      {"install again with read-only files", "SISISIU", "SIU", kReadOnly},
-      {"uninstall with a job stuck in the queue", "SIJU", "SIU", FILE_ATTRIBUTE_ARCHIVE},
-      {"uninstall while the driver library is loaded", "SILUB", "SIU", FILE_ATTRIBUTE_ARCHIVE},
+       FILE_ATTRIBUTE_ARCHIVE, ""},
+      {"install again with read-only files", "SISISIU", "SIU", kReadOnly, ""},
+      {"uninstall with a job stuck in the queue", "SIJU", "SIU", FILE_ATTRIBUTE_ARCHIVE, ""},
+      {"uninstall after a job that kept the printer let go", "SIPUGU", "SIU",
+       FILE_ATTRIBUTE_ARCHIVE, ""},
+      {"uninstall while the driver library is loaded", "SILUB", "SIU", FILE_ATTRIBUTE_ARCHIVE,
+       "qnTmp3.tmp"},
+      {"reinstall and uninstall again before the restart", "SILUIUB", "SIU",
+       FILE_ATTRIBUTE_ARCHIVE, "qnTmp3.tmp"},
+      {"uninstall while a scanner holds the data file", "SIOUB", "SIU", FILE_ATTRIBUTE_ARCHIVE,
+       "qelvpr_pnt.txt"},
+      {"a repair with a driver file missing", "SIMI", "SIM", FILE_ATTRIBUTE_ARCHIVE, ""},
+      {"a repair whose driver the spooler refuses", "SIDI", "SI", FILE_ATTRIBUTE_ARCHIVE, ""},
+      {"the same while the driver library is loaded", "SILDI", "SIL", FILE_ATTRIBUTE_ARCHIVE, ""},
+      {"a first install whose driver the spooler refuses", "SDI", "S", FILE_ATTRIBUTE_ARCHIVE,
+       ""},
   };
   for (const Sequence& sequence : sequences)
     for (const bool wow64 : {false, true}) {
@@ -212,8 +239,9 @@ TEST_F(Convergence, WholeRunSequencesEndAsOneInstallAndUninstall) {
       const std::string what = sequence.what + std::string(wow64 ? " on 64-bit Windows" : "");
       EXPECT_EQ(sim::Dump(), end) << what;
       EXPECT_TRUE(sim::files::PendingDeletions().empty()) << what;
-      EXPECT_EQ(pendingAtRestart_, strchr(sequence.steps, 'B')
-                                       ? std::vector<std::string>{VersionDir() + "qnTmp3.tmp"}
+      EXPECT_EQ(pendingAtRestart_, *sequence.dueAtRestart
+                                       ? std::vector<std::string>{VersionDir() +
+                                                                  sequence.dueAtRestart}
                                        : std::vector<std::string>{})
           << what;
     }

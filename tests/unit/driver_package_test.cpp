@@ -61,18 +61,23 @@ TEST_F(DriverPackage, On64BitWindowsThe64BitFilesArriveUnderThePlainNames) {
   EXPECT_FALSE(sim::spooler::HasDriver(kDriverName, "Windows NT x86"));
 }
 
-TEST_F(DriverPackage, AMissingSourceStopsTheCopiesAndTheRegistration) {
+// A step that fails takes away the copies it placed where no file was, and leaves those it copied
+// over: a driver that was not registered has no use for them.
+TEST_F(DriverPackage, AMissingSourceStopsTheCopiesAndTheRegistrationAndTakesItsCopiesAway) {
   On64BitWindows();
+  sim::files::AddFile(In(kX64Dir, "qelvpr_pnt.txt"), "an older data file");
   sim::files::Remove(std::string(kSources) + "qelvpr_ui64.dll");
+  EXPECT_FALSE(DriverFilesCanBeCopied());
   EXPECT_EQ(DeployPrinterDriver(), 0);
-  EXPECT_TRUE(sim::files::Exists(In(kX64Dir, "qelvpr_drv.dll")));
-  EXPECT_FALSE(sim::files::Exists(In(kX64Dir, "qelvpr_pnt.txt")));
+  EXPECT_EQ(sim::files::List(kX64Dir), (std::vector<std::string>{"3", "qelvpr_pnt.txt"}));
   EXPECT_EQ(sim::CountCalls("AddPrinterDriverA"), 0);
 
   SetUp();
+  EXPECT_TRUE(DriverFilesCanBeCopied());
   sim::FailNth("CopyFileA", 3, FALSE);
   EXPECT_EQ(DeployPrinterDriver(), 0);
   EXPECT_EQ(sim::CountCalls("AddPrinterDriverA"), 0);
+  EXPECT_EQ(sim::files::List(kX86Dir), std::vector<std::string>{"3"});
 }
 
 // CopyFileA refuses a read-only, hidden or system destination: an earlier copy first loses those
@@ -119,14 +124,13 @@ TEST_F(DriverPackage, AWritableFileIsNotTouched) {
   EXPECT_EQ(sim::CountCalls("SetFileAttributesA"), 0);
 }
 
-TEST_F(DriverPackage, AFailedRegistrationLeavesTheCopiesAsTheyAre) {
+TEST_F(DriverPackage, AFailedRegistrationTakesAwayTheCopiesItPlaced) {
   sim::files::AddFile(std::string(kSources) + "qelvpr_drv.dll", "d", FILE_ATTRIBUTE_READONLY);
+  sim::files::AddFile(In(kX86Dir, "qelvpr_ui.dll"), "an older library");
   sim::FailAlways("AddPrinterDriverA", FALSE);
   EXPECT_EQ(DeployPrinterDriver(), 0);
-  EXPECT_EQ(sim::files::List(kX86Dir),
-            (std::vector<std::string>{"3", "qelvpr_drv.dll", "qelvpr_pnt.txt", "qelvpr_ui.dll"}));
-  EXPECT_TRUE(Attributes(In(kX86Dir, "qelvpr_drv.dll")) & FILE_ATTRIBUTE_READONLY);
-  EXPECT_EQ(sim::CountCalls("SetFileAttributesA"), 0);
+  EXPECT_EQ(sim::files::List(kX86Dir), (std::vector<std::string>{"3", "qelvpr_ui.dll"}));
+  EXPECT_EQ(Contents(In(kX86Dir, "qelvpr_ui.dll")), "qelvpr_ui.dll") << "copied over, kept";
 }
 
 TEST_F(DriverPackage, WithoutAnInstallationPathTheSourcesLieAtTheRootOfTheCurrentDrive) {

@@ -89,6 +89,8 @@ TEST_F(Entry, OnlyAFullInstallPathThatFitsIsUsedAndWithoutOneTheInstallChangesNo
     SetUp();
     if (value)
       SeedInstallPath(*value);
+    if (!expected.empty())
+      SeedProductFiles(*value + (value->back() == '\\' ? "" : "\\"));
     const std::string before = sim::Dump();
     RunAgent("/Install");
     const std::string shown = value ? "\"" + *value + "\"" : "no value";

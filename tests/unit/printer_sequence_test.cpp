@@ -6,6 +6,7 @@
 #include "product_files.h"
 #include "registry.h"
 #include "spooler.h"
+#include "spooler/spooler.h"
 
 #include <functional>
 
@@ -50,7 +51,9 @@ class PrinterSequence : public SimTest {
     const std::pair<const char*, bool> steps[] = {
         {"port", Called("XcvDataW", "AddPort")},
         {"driver", Called("AddPrinterDriverA")},
-        {"printer", Called("OpenPrinterA", kPrinterName)},
+        // The printer that is there already, or a new one; not the look after a failure.
+        {"printer", Called("AddPrinterA") || (Called("OpenPrinterA", kPrinterName) &&
+                                              Called("CopyFileA", "QXN_ProxyProcess"))},
         {"proxy", Called("CopyFileA", "QXN_ProxyProcess")},
         {"libraries", Called("GetWindowsDirectoryA")},
         {"add-in", Called("OleInitialize")},
@@ -112,16 +115,52 @@ TEST_F(PrinterSequence, EachFailingChainedInstallStepEndsTheInstall) {
       {[] { sim::FailAlways("XcvDataW", FALSE); }, {"port"}},
       {[] { sim::FailAlways("AddPrinterDriverA", FALSE); }, {"port", "driver"}},
       {[] { sim::FailAlways("AddPrinterA", 0); }, {"port", "driver", "printer"}},
-      {[] { sim::files::Remove(std::string(kSources) + "QXN_ProxyProcess.exe"); },
+      {[] { sim::FailWhen("CopyFileA", std::string(kSources) + "QXN_ProxyProcess.exe", FALSE); },
        {"port", "driver", "printer", "proxy"}},
+      // A source that is not there is known before anything changes.
+      {[] { sim::files::Remove(std::string(kSources) + "QXN_ProxyProcess.exe"); }, {}},
   };
   for (const Case& c : cases) {
     SetUp();
     c.fault();
     RunAgent("/Install");
-    EXPECT_EQ(InstallStepsReached(), c.reached) << "failing at " << c.reached.back();
+    EXPECT_EQ(InstallStepsReached(), c.reached)
+        << "failing at " << (c.reached.empty() ? "the start" : c.reached.back());
     EXPECT_FALSE(sim::reg::GetValue(HKEY_LOCAL_MACHINE, kProductKey, "Version"));
     EXPECT_EQ(sim::spooler::DefaultPrinter(), "");
+    EXPECT_EQ(sim::Leaks(), "");
+  }
+}
+
+// A repair that cannot finish leaves the record of the earlier install only where the printer
+// that worked still works: the old driver stayed, its files all went back, the printer is there.
+TEST_F(PrinterSequence, ARepairThatCannotFinishKeepsTheRecordOnlyOfAPrinterThatStillWorks) {
+  const std::pair<std::function<void()>, bool> cases[] = {
+      {[] { sim::FailAlways("AddPrinterDriverA", FALSE); }, true},
+      {[] { sim::FailAlways("XcvDataW", FALSE); }, true},
+      {[] { sim::FailWhen("CopyFileA", std::string(kSources) + "QXN_ProxyProcess.exe", FALSE); },
+       false},
+      {[] {  // with no earlier file left to put back
+         for (const std::string& name : sim::files::List(VersionDir()))
+           sim::files::Remove(VersionDir() + "\\" + name);
+         sim::FailWhen("CopyFileA", std::string(kSources) + "QXN_ProxyProcess.exe", FALSE);
+       },
+       false},
+      {[] {
+         DWORD waitLeft = 0;
+         DeletePrintersOfDriver(waitLeft);
+         sim::FailAlways("XcvDataW", FALSE);
+       },
+       false},
+  };
+  for (const auto& [fault, recordStays] : cases) {
+    SetUp();
+    RunAgent("/Install");
+    fault();
+    RunAgent("/Install");
+    EXPECT_EQ(sim::reg::GetValue(HKEY_LOCAL_MACHINE, kProductKey, "Version").has_value(),
+              recordStays);
+    EXPECT_EQ(sim::reg::GetString(HKEY_LOCAL_MACHINE, kProductKey, "InstallPath"), kInstallDir);
     EXPECT_EQ(sim::Leaks(), "");
   }
 }

@@ -34,7 +34,7 @@ int InstallStep(const sim::Call& call, int) {
   const std::string& f = call.function;
   if (Names(call, "RegDeleteKeyA", 0, "HKCU"))
     return 1;  // DeleteKeyTree of the beta key
-  if (f == "MoveFileA")
+  if (f == "MoveFileA" || (f == "FindFirstFileA" && EndsWith(call.args[0], "\\qnTmp*.tmp")))
     return EndsWith(call.args[0], ".dll.tmp") ? 7 : 2;  // a library renamed into place; retiring
   if (f == "XcvDataW")
     return 3;  // AddPrinterPort
