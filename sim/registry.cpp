@@ -82,14 +82,17 @@ bool IsRedirectedClass(const std::string& name) {
 
 // Where a 32-bit process's path is stored on 64-bit Windows: HKLM\Software\X lies in
 // HKLM\Software\Wow6432Node\X, except for Classes, whose redirected COM keys lie in
-// Software\Classes\Wow6432Node of either hive and whose other keys are shared.
+// Software\Classes\Wow6432Node of either hive and whose other keys are shared, and Policies,
+// which both views share.
 void Redirect(bool machine, std::vector<std::string>& path, bool view64) {
   if (!sim::settings().wow64 || view64 || path.empty() || !SameText(path[0], "Software"))
     return;
   const bool classes = path.size() > 1 && SameText(path[1], "Classes");
+  const bool shared = path.size() > 1 && (SameText(path[1], "Wow6432Node") ||
+                                          SameText(path[1], "Policies"));
   if (classes && path.size() > 2 && IsRedirectedClass(path[2]))
     path.insert(path.begin() + 2, "Wow6432Node");
-  else if (machine && !classes && !(path.size() > 1 && SameText(path[1], "Wow6432Node")))
+  else if (machine && !classes && !shared)
     path.insert(path.begin() + 1, "Wow6432Node");
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/entry_point.h"
 #include "common/library_loading.h"
+#include "registry/registry.h"
 
 #include <windows.h>
 
@@ -79,4 +80,20 @@ void ProbeNativeMachine(int* driverForMachine) {
   USHORT native = IMAGE_FILE_MACHINE_UNKNOWN;
   if (isWow64Process2 && isWow64Process2(GetCurrentProcess(), &process, &native))
     *driverForMachine = native == IMAGE_FILE_MACHINE_I386 || native == IMAGE_FILE_MACHINE_AMD64;
+}
+
+// Group Policy's "Configure Windows protected print" and the Policy CSP's
+// Printers/ConfigureWindowsProtectedPrint record WindowsProtectedPrintGroupPolicyState, 1 for
+// enabled. The switch in Settings is documented nowhere; what Windows records for it, beside the
+// policy's value in the same key, is WindowsProtectedPrintMode, 1 for on, and it is read only
+// there. The Policies key is shared by both registry views.
+bool ProtectedPrintModeIsOn() {
+  constexpr char kProtectedPrintKey[] = "Software\\Policies\\Microsoft\\Windows NT\\Printers\\WPP";
+  DWORD state = 0;
+  if (FindRegDword(HKEY_LOCAL_MACHINE, kProtectedPrintKey, "WindowsProtectedPrintGroupPolicyState",
+                   state) &&
+      state == 1)
+    return true;
+  return FindRegDword(HKEY_LOCAL_MACHINE, kProtectedPrintKey, "WindowsProtectedPrintMode", state) &&
+         state == 1;
 }

@@ -8,3 +8,7 @@ int ProbeEnvironment(int* hasAdminRights, int* is64BitWindows);
 // driver (Windows on ARM), which only IsWow64Process2 tells; left alone where that is missing or
 // fails.
 void ProbeNativeMachine(int* driverForMachine);
+
+// Whether Windows protected print mode is on, in which the spooler refuses every third-party
+// driver (Windows 11 24H2 and Server 2025).
+bool ProtectedPrintModeIsOn();

@@ -2,6 +2,7 @@
 
 #include "common/names.h"
 #include "common/unicode_names.h"
+#include "entry/probe.h"
 #include "entry/state.h"
 #include "registry/registry.h"
 #include "spooler/spooler.h"
@@ -101,11 +102,17 @@ bool InstallPrinter(bool& driverReplaced) {
 }  // namespace
 
 void RunInstall() {
-  // Nothing to install from, nowhere to install to, or no driver the machine's spooler can load
-  // (Windows on ARM: it would take the x64 driver for x64 clients and refuse the printer, leaving
-  // a port, foreign files and a foreign driver behind).
-  if (!HasInstallDir() || !HasDriverDir() || !DriverForMachine)
+  // Nothing to install from, or nowhere to install to.
+  if (!HasInstallDir() || !HasDriverDir())
     return;
+  // No driver of ours that the spooler can load: Windows on ARM takes ARM64 drivers only (it would
+  // take the x64 driver for x64 clients and refuse the printer, leaving a port, foreign files and
+  // a foreign driver behind), and protected print mode refuses every third-party driver and
+  // removes the printers that used one. A record of an earlier install claims what cannot be.
+  if (!DriverForMachine || ProtectedPrintModeIsOn()) {
+    DeleteInstallationRecord();
+    return;
+  }
   // Even retiring the old driver files would break a printer that works.
   if (!SourcesAreReadable())
     return;

@@ -23,6 +23,10 @@ int ReadRegString(HKEY root, const char* subkey, const char* name, const char* f
 // empty, when the value is missing, of another type or too long. A missing key is not created.
 int FindRegString(HKEY root, const char* subkey, const char* name, PathBuffer& out);
 
+// Reads a REG_DWORD value as FindRegString reads a string, in the same view: 1 when it is there,
+// 0 (and `out` undefined) when it is missing or of another type or size.
+int FindRegDword(HKEY root, const char* subkey, const char* name, DWORD& out);
+
 // Deletes a value where FindRegString finds it (on 64-bit Windows in the 64-bit view). A missing
 // key is not created.
 void DeleteFoundValue(HKEY root, const char* subkey, const char* name);

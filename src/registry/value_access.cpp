@@ -100,6 +100,18 @@ void DeleteFoundValue(HKEY root, const char* subkey, const char* name) {
   RegCloseKey(key);
 }
 
+int FindRegDword(HKEY root, const char* subkey, const char* name, DWORD& out) {
+  HKEY key = OpenForReading(root, subkey, false);
+  if (!key)
+    return 0;
+  DWORD type = 0;
+  DWORD size = sizeof out;
+  const LSTATUS status =
+      RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&out), &size);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof out ? 1 : 0;
+}
+
 int FindRegString(HKEY root, const char* subkey, const char* name, PathBuffer& out) {
   return ReadString(root, subkey, name, out, false);
 }

@@ -183,19 +183,31 @@ TEST_F(Entry, FailedDriverDirectoryLeavesItEmpty) {
 // 95/98/Me spooler knows no "Windows NT x86" and names no driver directory. Windows on ARM runs
 // the agent emulated and takes the x64 driver only for x64 clients: where IsWow64Process2 names
 // the machine, the install changes nothing; without it, it stops at the printer, as it always did.
+// Where no driver of ours can load (Windows on ARM, protected print mode switched on by policy or
+// in Settings) nothing is tried, and the record of an earlier install, which cannot hold there,
+// goes.
 TEST_F(Entry, ThePrinterNeedsWindows2000AndADriverForTheMachine) {
   struct Row {
     const char* name;
     DWORD major, minor, build;
     WORD machine;
     bool portTried, installed;
+    bool recordGoes = false;               // an earlier install's record
+    const char* protectedPrint = nullptr;  // the value set to `state`
+    DWORD state = 1;
   } rows[] = {
       {"NT 4", 4, 0, 1381, IMAGE_FILE_MACHINE_I386, true, false},
       {"98", 4, 10, 2222, IMAGE_FILE_MACHINE_I386, false, false},
       {"2000", 5, 0, 2195, IMAGE_FILE_MACHINE_I386, true, true},
       {"10 x64", 10, 0, 19045, IMAGE_FILE_MACHINE_AMD64, true, true},
-      {"11 on ARM64", 10, 0, 22000, IMAGE_FILE_MACHINE_ARM64, false, false},
-      {"ARM64 without IsWow64Process2", 10, 0, 15063, IMAGE_FILE_MACHINE_ARM64, true, false}};
+      {"11 on ARM64", 10, 0, 22000, IMAGE_FILE_MACHINE_ARM64, false, false, true},
+      {"ARM64 without IsWow64Process2", 10, 0, 15063, IMAGE_FILE_MACHINE_ARM64, true, false},
+      {"protected print by policy", 10, 0, 26100, IMAGE_FILE_MACHINE_AMD64, false, false, true,
+       "WindowsProtectedPrintGroupPolicyState"},
+      {"protected print in Settings", 10, 0, 26100, IMAGE_FILE_MACHINE_AMD64, false, false, true,
+       "WindowsProtectedPrintMode"},
+      {"protected print off", 10, 0, 26100, IMAGE_FILE_MACHINE_AMD64, true, true, false,
+       "WindowsProtectedPrintGroupPolicyState", 0}};
   for (const Row& row : rows) {
     SetUp();
     SeedInstallPath();
@@ -207,13 +219,21 @@ TEST_F(Entry, ThePrinterNeedsWindows2000AndADriverForTheMachine) {
     machine.wow64 = row.machine != IMAGE_FILE_MACHINE_I386;
     machine.nativeMachine = row.machine;
     sim::reg::CreateKey(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node", View::Native);  // as Windows
+    if (row.protectedPrint)
+      sim::reg::SetDword(HKEY_LOCAL_MACHINE,
+                         "Software\\Policies\\Microsoft\\Windows NT\\Printers\\WPP",
+                         row.protectedPrint, row.state, View::Native);
+    if (row.recordGoes)
+      sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "Version", "2.0.0.0424");
     const std::string before = sim::Dump();
     RunAgent("/Install");
     EXPECT_EQ(CallSequence({"GetProcAddress"}).find("XcvDataW") != std::string::npos, row.portTried)
         << row.name;
     EXPECT_EQ(Recorded("Version"), row.installed ? "2.0.0.0424" : "<missing>") << row.name;
     if (!row.portTried) {
-      EXPECT_EQ(sim::Dump(), before) << row.name << ": nothing changed";
+      if (row.recordGoes)
+        sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "Version", "2.0.0.0424");
+      EXPECT_EQ(sim::Dump(), before) << row.name << ": nothing changed but the record";
     }
   }
   // What an earlier version left on Windows on ARM goes as on x64 Windows.
