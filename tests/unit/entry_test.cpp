@@ -36,7 +36,9 @@ class Entry : public SimTest {
 TEST_F(Entry, NonAdministratorStopsBeforeReadingAnything) {
   sim::settings().administrator = false;
   RunAgent("/Install");
-  EXPECT_EQ(sim::CountCalls("RegQueryValueExA"), 0);
+  EXPECT_EQ(CallSequence({"RegCreateKeyExA", "RegOpenKeyExA", "RegQueryValueExA"}),
+            "RegCreateKeyExA(HKLM, Software, 0, 0xf003f)")
+      << "the administrator probe's only";
   EXPECT_EQ(sim::CountCalls("GetPrinterDriverDirectoryA"), 0);
   EXPECT_EQ(sim::reg::Dump(HKEY_LOCAL_MACHINE), "[]\n");
 }
