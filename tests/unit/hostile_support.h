@@ -73,10 +73,10 @@ inline std::string CutOffPaths(const std::vector<std::string>& directories) {
     const char* function;
     std::vector<size_t> indexes;
   };
-  static const PathArguments checked[] = {{"CopyFileA", {0, 1}},       {"MoveFileA", {0, 1}},
-                                          {"DeleteFileA", {0}},        {"MoveFileExA", {0}},
-                                          {"GetFileAttributesA", {0}}, {"SetFileAttributesA", {0}},
-                                          {"FindFirstFileA", {0}},     {"LoadLibraryA", {0}}};
+  static const PathArguments checked[] = {
+      {"CopyFileA", {0, 1}},   {"MoveFileA", {0, 1}},       {"DeleteFileA", {0}},
+      {"MoveFileExA", {0}},    {"GetFileAttributesA", {0}}, {"SetFileAttributesA", {0}},
+      {"FindFirstFileA", {0}}, {"LoadLibraryA", {0}},       {"LoadLibraryExA", {0}}};
   // The system libraries the agent loads by bare name.
   static const std::set<std::string> systemModules = {"kernel32.dll", "Kernel32.dll",
                                                       "winspool.drv"};

@@ -88,7 +88,7 @@ TEST_F(PdfAssociation, MachineValuesWinAndTheUserKeyIsNotEvenRead) {
   EXPECT_EQ(DocumentClass(), "PdfViewer.Document");
   EXPECT_EQ(MimeClsid(), "{MACHINE-CLSID}");
   EXPECT_EQ(ProgId(), "PdfViewer.Document.7");
-  EXPECT_EQ(CallSequence({"RegOpenKeyExA"}).find("HKCU, Software\\Tessix Tembrin, 0, 0x1)"),
+  EXPECT_EQ(CallSequence({"RegOpenKeyExA"}).find(std::string("HKCU, ") + kProductKey + ", 0, 0x1)"),
             std::string::npos);
 }
 
