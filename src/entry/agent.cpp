@@ -59,10 +59,11 @@ bool AskForDriverDir() {
 // the spooler, whose calls all fail while the Service Control Manager reports it as starting.
 // The directory is then asked for every half second for up to 30 s: the Service Control
 // Manager's own default limit for a service to start, after which it gives up on the service
-// itself. A spooler that finishes starting between the failed call and the question reads as
-// running: it is asked again, a few times; one that runs and still names none after that will
-// not name one by waiting longer. A running spooler costs no wait; a stopped, disabled or
-// stopping one is final at once.
+// itself. A spooler that finishes starting between the call that found no spooler
+// (RPC_S_SERVER_UNAVAILABLE) and the question reads as running: it is asked again, a few times;
+// one that runs and still cannot be reached after that will not be by waiting longer. A running
+// spooler costs no wait; a stopped, disabled or stopping one, or any other refusal, is final at
+// once.
 constexpr DWORD kSpoolerPoll = 500;
 constexpr int kSpoolerPolls = 60;
 constexpr int kLooksAtARunningSpooler = 3;
@@ -74,10 +75,12 @@ void LoadDriverDir() {
   CopyPath(DriverEnvironment, Is64BitWindows ? "Windows x64" : "Windows NT x86");
   int looksWhileRunning = 0;
   for (int polls = 0; !AskForDriverDir(); ++polls) {
+    const bool unreachable = GetLastError() == RPC_S_SERVER_UNAVAILABLE;
     const DWORD state = SpoolerServiceState();
     const bool worthAnotherLook =
         state == SERVICE_START_PENDING ||
-        (state == SERVICE_RUNNING && looksWhileRunning++ < kLooksAtARunningSpooler);
+        (state == SERVICE_RUNNING && unreachable &&
+         looksWhileRunning++ < kLooksAtARunningSpooler);
     if (polls == kSpoolerPolls || !worthAnotherLook) {
       DriverDir[0] = '\0';
       return;

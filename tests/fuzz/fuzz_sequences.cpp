@@ -79,7 +79,11 @@ const Failure kFailures[] = {{"GetVersionExA", 0},
                              {"SHGetPathFromIDListA", 0},
                              {"OleInitialize", E_FAIL},
                              {"DllRegisterServer", E_FAIL},
-                             {"DllUnregisterServer", E_FAIL}};
+                             {"DllUnregisterServer", E_FAIL},
+                             // Appended, never inserted: the seeds name faults by position.
+                             {"FindNextFileA", 0},
+                             {"EnumJobsA", 0},
+                             {"SetJobA", 0}};
 
 void InjectPlan(Input& input) {
   const int count = input.Byte() % 8;

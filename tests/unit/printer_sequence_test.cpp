@@ -2,6 +2,7 @@
 // The printer steps in the two sequences: a failing chained step ends its sequence, and a full
 // install is undone by a full uninstall.
 #include "files.h"
+#include "kernel.h"
 #include "fixture.h"
 #include "product_files.h"
 #include "registry.h"
@@ -191,10 +192,18 @@ TEST_F(PrinterSequence, EachFailingChainedUninstallStepEndsTheUninstall) {
     std::function<void()> fault;
     Steps reached;
     bool portStays;
+    DWORD waited = 0;  // the printers and the driver share one wait of 5 s
   };
   const Case cases[] = {
       {[] { sim::FailAlways("DeletePrinter", FALSE); }, {"printers"}, true},
       {[] { sim::FailAlways("DeletePrinterDriverA", FALSE); }, {"printers", "driver"}, true},
+      {[] {
+         sim::spooler::AddPrintingJob(kPrinterName, 3000);
+         sim::spooler::HoldOpen(kPrinterName);
+       },
+       {"printers", "driver"},
+       true,
+       5000},
       // Removing the port never fails: the proxy goes whatever the monitor says.
       {[] { sim::FailAlways("XcvDataW", FALSE); }, {"printers", "driver", "port", "proxy"}, true},
       // Without a driver directory no file is touched, the proxy neither, though the port went.
@@ -210,6 +219,7 @@ TEST_F(PrinterSequence, EachFailingChainedUninstallStepEndsTheUninstall) {
     RunAgent("/Uninstall");
     EXPECT_EQ(UninstallStepsReached(), c.reached) << "failing at " << c.reached.back();
     EXPECT_EQ(sim::spooler::HasPort(kPortName), c.portStays) << "failing at " << c.reached.back();
+    EXPECT_EQ(sim::kernel::Clock(), c.waited) << "failing at " << c.reached.back();
     EXPECT_EQ(sim::Leaks(), "");
   }
 }
