@@ -12,6 +12,9 @@ target_compile_options(printer-setup PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:${WARNINGS} -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
   -ffunction-sections -fdata-sections>)
 target_compile_definitions(printer-setup PRIVATE WIN32_LEAN_AND_MEAN)
+# MinGW's GCC puts zero-initialised data of its own section in .data, with its bytes in the file:
+# the three path buffers of the process-wide state belong in .bss.
+set_source_files_properties(src/entry/state.cpp PROPERTIES COMPILE_OPTIONS -fno-data-sections)
 # Nothing of libgcc or libstdc++ may be needed at run time: link them statically, drop unused
 # sections and the symbol table.
 # Our own entry point instead of the runtime's start-up code; msvcrt still provides the

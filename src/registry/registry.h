@@ -63,7 +63,7 @@ void DeleteAllValues(HKEY root, const char* path, int count);
 // The product's own registration.
 
 // The key an earlier beta left under HKEY_CURRENT_USER.
-constexpr char kBetaKey[] = "SOFTWARE\\Tessix Software\\Tessix Tembrin Beta";
+inline constexpr char kBetaKey[] = "SOFTWARE\\Tessix Software\\Tessix Tembrin Beta";
 
 // Writes the saved ".pdf" document class, MIME CLSID and ProgID back into the association.
 void RestorePdfAssociation();
