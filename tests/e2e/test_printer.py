@@ -60,6 +60,15 @@ class PrinterCase(unittest.TestCase):
                           if name.lower().startswith("qntmp")]
         return found
 
+    def install_working_printer(self):
+        """A complete install; on a win64 prefix the helper adds the printer that Wine 8 refuses
+        the 32-bit agent, and the second /Install completes."""
+        self.run_agent("/Install")
+        if PRINTER not in self.prefix.printers():
+            self.add_printer(PRINTER)
+            self.run_agent("/Install")
+        self.assert_installed()
+
     def assert_no_restart_pending(self):
         """A healthy machine reads as needing no restart: no deletion waits for one."""
         self.assertIsNone(self.prefix.reg_query(SESSION_MANAGER, "PendingFileRenameOperations",
@@ -85,6 +94,31 @@ class PrinterCase(unittest.TestCase):
             expected = f"product file {stem}{self.suffix}.{ext}\n"
             self.assertEqual(self.content(self.driver_dir + "\\" + name), expected)
             self.assertEqual(self.content(self.driver_dir + r"\3" + "\\" + name), expected)
+
+    # -- runs that cannot finish -------------------------------------------------
+    def test_a_repair_with_a_source_file_missing_keeps_the_working_printer(self):
+        self.install_working_printer()
+        creator = self.prefix.unix_path(product.INSTALL_DIR + r"\plugins\creator")
+        (creator / f"qelvpr_ui{self.suffix}.dll").unlink()
+        self.run_agent("/Install")
+        # Nothing was touched: the printer, its files, the proxy and the record are as they were.
+        self.assert_installed()
+        self.assert_driver_files_placed()
+        self.assertEqual(self.temporaries(), [])
+
+    def test_with_protected_print_mode_on_install_changes_nothing(self):
+        policy = r"HKEY_LOCAL_MACHINE\Software\Policies\Microsoft\Windows NT\Printers\WPP"
+        self.prefix.reg_import(f'[{policy}]\n"WindowsProtectedPrintGroupPolicyState"=dword:00000001\n',
+                               view=self.view)
+        files = sorted(p.name for p in self.prefix.unix_path(self.driver_dir).rglob("*"))
+        self.run_agent("/Install")
+        self.assertEqual(self.prefix.printers(), [])
+        self.assertNotIn(PORT, self.prefix.ports())
+        self.assertNotIn(DRIVER, self.prefix.drivers(self.environment))
+        self.assertEqual(sorted(p.name for p in self.prefix.unix_path(self.driver_dir).rglob("*")),
+                         files)
+        self.assertFalse(self.recorded())
+        self.assertIsNone(self.prefix.default_printer())
 
     def assert_uninstalled(self):
         self.assertEqual(self.prefix.printers(), [])
