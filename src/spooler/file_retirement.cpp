@@ -38,7 +38,9 @@ constexpr int kProxyRow = 6;
 // A temporary name stays taken until the restart while its file is loaded: a reinstall and a
 // second uninstall before then need another. Then "qnTmpN-1.tmp" to "qnTmpN-9.tmp" serve.
 constexpr int kTemporaryVariants = 10;
-constexpr int kNotMoved = -1;
+// What MoveAside gives instead of a variant.
+constexpr int kNotMoved = -1;   // nothing there to move
+constexpr int kUnmovable = -2;  // there, but it cannot be moved
 
 bool IsRowOfThisWindows(int row) {
   return row >= kFirstVersionDirRow || Is64BitWindows;
@@ -88,9 +90,10 @@ void DeleteTemporary(const Retirement& row, int variant) {
     DeleteAtRestart(temporary);
 }
 
-// Moves the file to the first temporary name that is free: the variant it took, kNotMoved when
-// there was nothing to move or it could not be moved (held open without delete sharing, or every
-// name still taken).
+// Moves the file to the first temporary name that is free: the variant it took; kNotMoved when
+// there is nothing to move; kUnmovable when it is there but cannot be moved (held open without
+// delete sharing, or every name still taken). The temporary names are shorter than the file's,
+// so they fit wherever its path does.
 int MoveAside(const Retirement& row, const char* file) {
   for (int variant = 0; variant < kTemporaryVariants; ++variant) {
     PathBuffer temporary;
@@ -100,10 +103,9 @@ int MoveAside(const Retirement& row, const char* file) {
       return variant;
     const DWORD error = GetLastError();
     if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
-      return kNotMoved;
+      return FailedOnAFileThatIsThere() ? kUnmovable : kNotMoved;
   }
-  SetLastError(ERROR_ALREADY_EXISTS);
-  return kNotMoved;
+  return kUnmovable;
 }
 
 // Temporary files that an earlier run left (one killed before it deleted them, or one whose
@@ -141,9 +143,9 @@ void RetireRow(const Retirement& row) {
   if (!FormFilePath(row, file))
     return;
   const int variant = MoveAside(row, file);
-  if (variant != kNotMoved)
+  if (variant >= 0)
     DeleteTemporary(row, variant);
-  else if (FailedOnAFileThatIsThere())
+  else if (variant == kUnmovable)
     DeleteAtRestart(file);
 }
 
@@ -173,9 +175,10 @@ void MoveDriverFilesAside(RetiredFiles& retired) {
   DeleteLeftoversOfThisWindows();
   for (int row = 0; row < kRetiredFileCount; ++row) {
     PathBuffer file;
-    retired.variant[row] = IsRowOfThisWindows(row) && FormFilePath(kRetirements[row], file)
-                               ? static_cast<signed char>(MoveAside(kRetirements[row], file))
-                               : static_cast<signed char>(kNotMoved);
+    const int variant = IsRowOfThisWindows(row) && FormFilePath(kRetirements[row], file)
+                            ? MoveAside(kRetirements[row], file)
+                            : kNotMoved;
+    retired.variant[row] = static_cast<signed char>(variant < 0 ? kNotMoved : variant);
   }
 }
 

@@ -36,10 +36,9 @@ bool UsesOurDriver(const PRINTER_INFO_2A& record) {
 // are gone. From then on the spooler shows it to nobody, neither in an enumeration nor to
 // OpenPrinter, so that no later run could purge or delete it; meanwhile it holds its driver, and
 // a virtual printer whose proxy process does not run prints nothing. So a printer is deleted only
-// with its queue empty. The purge takes every job but the one being printed, which goes once its
-// print processor lets go; a job that arrived since, or every job where the purge is refused
-// (Wine 8 fails level 0), is deleted one by one. A paused printer schedules no job at all, so it
-// is resumed. A purge or a resume that fails leaves the jobs to be deleted one by one.
+// with its queue empty. The purge takes every job but the one being printed; what it leaves, a
+// job that arrived since, or every job where the purge is refused (Wine 8 fails level 0), is
+// deleted one by one. A paused printer schedules no job at all, so it is resumed.
 void EmptyQueue(HANDLE printer, DWORD status) {
   SetPrinterA(printer, 0, nullptr, PRINTER_CONTROL_PURGE);
   if (status & PRINTER_STATUS_PAUSED)
@@ -49,26 +48,22 @@ void EmptyQueue(HANDLE printer, DWORD status) {
 constexpr DWORD kEveryJob = 0xFFFFFFFF;
 constexpr DWORD kQueuePoll = 250;
 
-// An empty queue needs no bytes to enumerate; one with jobs fails the sizing call with the bytes it
-// needs. (Wine 8's EnumJobsA is a stub that fails needing none: its queues are always empty,
-// since it prints each job as it ends.)
-bool QueueIsEmpty(HANDLE printer) {
+// What the queue's jobs take to enumerate: none for an empty queue, while one with jobs fails the
+// sizing call with the bytes it needs. (Wine 8's EnumJobsA is a stub that fails needing none: its
+// queues are always empty, since it prints each job as the program ends it.)
+DWORD JobBytes(HANDLE printer) {
   DWORD needed = 0;
   DWORD count = 0;
   EnumJobsA(printer, 0, kEveryJob, 1, nullptr, 0, &needed, &count);
-  return needed == 0;
+  return needed;
 }
 
 // The one being printed is only marked as deleting, and goes once its print processor lets go.
-void DeleteEachJob(HANDLE printer) {
-  DWORD needed = 0;
-  DWORD count = 0;
-  EnumJobsA(printer, 0, kEveryJob, 1, nullptr, 0, &needed, &count);
-  if (!needed)
-    return;
+void DeleteEachJob(HANDLE printer, DWORD needed) {
   BYTE* block = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, needed));
   if (!block)
     return;
+  DWORD count = 0;
   if (EnumJobsA(printer, 0, kEveryJob, 1, block, needed, &needed, &count)) {
     const auto* jobs = reinterpret_cast<const JOB_INFO_1A*>(block);
     for (DWORD i = 0; i < count; ++i)
@@ -79,7 +74,7 @@ void DeleteEachJob(HANDLE printer) {
 
 // Within what the uninstall may still wait; false, with the jobs still there, when it runs out.
 bool WaitForEmptyQueue(HANDLE printer, DWORD& waitLeft) {
-  while (!QueueIsEmpty(printer)) {
+  while (JobBytes(printer) != 0) {
     if (waitLeft == 0)
       return false;
     const DWORD pause = waitLeft < kQueuePoll ? waitLeft : kQueuePoll;
@@ -97,12 +92,11 @@ bool DeleteListedPrinter(const PRINTER_INFO_2A& record, DWORD& waitLeft) {
   if (!OpenPrinterA(record.pPrinterName, &printer, &defaults))
     return false;
   EmptyQueue(printer, record.Status);
-  bool empty = QueueIsEmpty(printer);
-  if (!empty) {
-    DeleteEachJob(printer);
-    empty = WaitForEmptyQueue(printer, waitLeft);
-  }
-  const BOOL deleted = empty && DeletePrinter(printer);
+  const DWORD jobBytes = JobBytes(printer);
+  if (jobBytes != 0)
+    DeleteEachJob(printer, jobBytes);
+  const BOOL deleted =
+      (jobBytes == 0 || WaitForEmptyQueue(printer, waitLeft)) && DeletePrinter(printer);
   ClosePrinter(printer);
   return deleted != 0;
 }
