@@ -88,8 +88,8 @@ void Redirect(bool machine, std::vector<std::string>& path, bool view64) {
   if (!sim::settings().wow64 || view64 || path.empty() || !SameText(path[0], "Software"))
     return;
   const bool classes = path.size() > 1 && SameText(path[1], "Classes");
-  const bool shared = path.size() > 1 && (SameText(path[1], "Wow6432Node") ||
-                                          SameText(path[1], "Policies"));
+  const bool shared =
+      path.size() > 1 && (SameText(path[1], "Wow6432Node") || SameText(path[1], "Policies"));
   if (classes && path.size() > 2 && IsRedirectedClass(path[2]))
     path.insert(path.begin() + 2, "Wow6432Node");
   else if (machine && !classes && !shared)

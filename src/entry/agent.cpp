@@ -79,8 +79,7 @@ void LoadDriverDir() {
     const DWORD state = SpoolerServiceState();
     const bool worthAnotherLook =
         state == SERVICE_START_PENDING ||
-        (state == SERVICE_RUNNING && unreachable &&
-         looksWhileRunning++ < kLooksAtARunningSpooler);
+        (state == SERVICE_RUNNING && unreachable && looksWhileRunning++ < kLooksAtARunningSpooler);
     if (polls == kSpoolerPolls || !worthAnotherLook) {
       DriverDir[0] = '\0';
       return;

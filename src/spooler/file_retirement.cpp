@@ -24,12 +24,9 @@ struct Retirement {
 // In the order they are retired: the driver files in DriverDir itself (on 64-bit Windows only),
 // then the installed version-3 files and the proxy process.
 constexpr Retirement kRetirements[kRetiredFileCount] = {
-    {"%s\\%s", kDataFile, "qnTmp1.tmp"},
-    {"%s\\%s", kConfigLibrary, "qnTmp2.tmp"},
-    {"%s\\%s", kDriverLibrary, "qnTmp3.tmp"},
-    {"%s\\3\\%s", kDataFile, "qnTmp1.tmp"},
-    {"%s\\3\\%s", kConfigLibrary, "qnTmp2.tmp"},
-    {"%s\\3\\%s", kDriverLibrary, "qnTmp3.tmp"},
+    {"%s\\%s", kDataFile, "qnTmp1.tmp"},         {"%s\\%s", kConfigLibrary, "qnTmp2.tmp"},
+    {"%s\\%s", kDriverLibrary, "qnTmp3.tmp"},    {"%s\\3\\%s", kDataFile, "qnTmp1.tmp"},
+    {"%s\\3\\%s", kConfigLibrary, "qnTmp2.tmp"}, {"%s\\3\\%s", kDriverLibrary, "qnTmp3.tmp"},
     {"%s\\3\\%s", kProxyProcess, "qnTmp4.tmp"},
 };
 constexpr int kFirstVersionDirRow = 3;

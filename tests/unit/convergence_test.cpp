@@ -219,15 +219,14 @@ TEST_F(Convergence, WholeRunSequencesEndAsOneInstallAndUninstall) {
        FILE_ATTRIBUTE_ARCHIVE, ""},
       {"uninstall while the driver library is loaded", "SILUB", "SIU", FILE_ATTRIBUTE_ARCHIVE,
        "qnTmp3.tmp"},
-      {"reinstall and uninstall again before the restart", "SILUIUB", "SIU",
-       FILE_ATTRIBUTE_ARCHIVE, "qnTmp3.tmp"},
+      {"reinstall and uninstall again before the restart", "SILUIUB", "SIU", FILE_ATTRIBUTE_ARCHIVE,
+       "qnTmp3.tmp"},
       {"uninstall while a scanner holds the data file", "SIOUB", "SIU", FILE_ATTRIBUTE_ARCHIVE,
        "qelvpr_pnt.txt"},
       {"a repair with a driver file missing", "SIMI", "SIM", FILE_ATTRIBUTE_ARCHIVE, ""},
       {"a repair whose driver the spooler refuses", "SIDI", "SI", FILE_ATTRIBUTE_ARCHIVE, ""},
       {"the same while the driver library is loaded", "SILDI", "SIL", FILE_ATTRIBUTE_ARCHIVE, ""},
-      {"a first install whose driver the spooler refuses", "SDI", "S", FILE_ATTRIBUTE_ARCHIVE,
-       ""},
+      {"a first install whose driver the spooler refuses", "SDI", "S", FILE_ATTRIBUTE_ARCHIVE, ""},
   };
   for (const Sequence& sequence : sequences)
     for (const bool wow64 : {false, true}) {
@@ -239,10 +238,10 @@ TEST_F(Convergence, WholeRunSequencesEndAsOneInstallAndUninstall) {
       const std::string what = sequence.what + std::string(wow64 ? " on 64-bit Windows" : "");
       EXPECT_EQ(sim::Dump(), end) << what;
       EXPECT_TRUE(sim::files::PendingDeletions().empty()) << what;
-      EXPECT_EQ(pendingAtRestart_, *sequence.dueAtRestart
-                                       ? std::vector<std::string>{VersionDir() +
-                                                                  sequence.dueAtRestart}
-                                       : std::vector<std::string>{})
+      EXPECT_EQ(pendingAtRestart_,
+                *sequence.dueAtRestart
+                    ? std::vector<std::string>{VersionDir() + sequence.dueAtRestart}
+                    : std::vector<std::string>{})
           << what;
     }
 }

@@ -104,7 +104,8 @@ TEST_F(FileRetirement, LeftoverTemporaryFilesGoFirstAndABusyOneGivesWayToANumber
     const char* what;
     int loadedLeftovers;  // qnTmp3.tmp, then qnTmp3-1.tmp ...
     std::vector<std::string> pending;
-  } rows[] = {{"a leftover", 0, {}}, {"a loaded leftover", 1, {}}, {"every name loaded", 10, {file}}};
+  } rows[] = {
+      {"a leftover", 0, {}}, {"a loaded leftover", 1, {}}, {"every name loaded", 10, {file}}};
   for (const Row& row : rows) {
     SetUp();
     SeedInstalledDriver();
@@ -117,8 +118,8 @@ TEST_F(FileRetirement, LeftoverTemporaryFilesGoFirstAndABusyOneGivesWayToANumber
       sim::files::SetInUse(name);
     }
     RetireDriverFiles();
-    EXPECT_EQ(List(kVersionDir).size(), static_cast<size_t>(row.loadedLeftovers) +
-                                            (row.pending.empty() ? 0 : 1))
+    EXPECT_EQ(List(kVersionDir).size(),
+              static_cast<size_t>(row.loadedLeftovers) + (row.pending.empty() ? 0 : 1))
         << row.what << ": only the loaded leftovers stay, and an unmovable file";
     EXPECT_EQ(Exists(plain), row.loadedLeftovers > 0) << row.what;
     EXPECT_EQ(sim::files::PendingDeletions(), row.pending) << row.what;

@@ -93,13 +93,11 @@ const InstallPathRow kInstallPaths[] = {
     {242, false, Dir::BackslashAdded, Reach::Nothing, Addin::Refused,
      "243 with the backslash: no room for the add-in's name"},
     {243, true, Dir::AsStored, Reach::Nothing, Addin::Refused, "no room for the add-in"},
-    {243, false, Dir::BackslashAdded, Reach::Nothing, Addin::Refused,
-     "no room for the add-in"},
+    {243, false, Dir::BackslashAdded, Reach::Nothing, Addin::Refused, "no room for the add-in"},
     {258, true, Dir::AsStored, Reach::Nothing, Addin::Refused, "room for no file name"},
     {258, false, Dir::BackslashAdded, Reach::Nothing, Addin::Refused,
      "the added backslash takes the last character"},
-    {259, true, Dir::AsStored, Reach::Nothing, Addin::Refused,
-     "the longest text the buffer holds"},
+    {259, true, Dir::AsStored, Reach::Nothing, Addin::Refused, "the longest text the buffer holds"},
     {259, false, Dir::None, Reach::Nothing, Addin::NotLookedFor,
      "no room for the backslash: counts as none rather than cut"},
     {260, true, Dir::None, Reach::Nothing, Addin::NotLookedFor,
@@ -187,10 +185,10 @@ void ExpectInstallReached(Reach reach, const std::string& installDir, const std:
   EXPECT_EQ(Recorded("InstallPath"), complete ? installDir : stored)
       << context << ": only a complete install records the directory";
   if (reach == Reach::Nothing) {
-    EXPECT_EQ(sim::CountCalls("MoveFileA") + sim::CountCalls("CopyFileA") +
-                  static_cast<int>(CallSequence({"RegOpenKeyExA"}).find("0xf003f") !=
-                                   std::string::npos),
-              0)
+    EXPECT_EQ(
+        sim::CountCalls("MoveFileA") + sim::CountCalls("CopyFileA") +
+            static_cast<int>(CallSequence({"RegOpenKeyExA"}).find("0xf003f") != std::string::npos),
+        0)
         << context << ": not even the old driver files are retired";
   }
 }

@@ -45,9 +45,9 @@ inline const std::vector<std::string>& AgentFileNames() {
   static const std::vector<std::string> names = {
       "qelvpr_drv.dll",  "qelvpr_ui.dll",    "qelvpr_pnt.txt",       "qelvpr_drv64.dll",
       "qelvpr_ui64.dll", "qelvpr_pnt64.txt", "qnTmp1.tmp",           "qnTmp2.tmp",
-      "qnTmp3.tmp",      "qnTmp4.tmp",       "qnTmp*.tmp",           "QXN_ProxyProcess.exe", "QXN_ProxyProcess64.exe",
+      "qnTmp3.tmp",      "qnTmp4.tmp",       "QXN_ProxyProcess.exe", "QXN_ProxyProcess64.exe",
       "psapi.dll",       "framedyn.dll",     "psapi.dll.tmp",        "framedyn.dll.tmp",
-      kAddinName};
+      kAddinName,        "qnTmp*.tmp"};  // and the pattern that finds earlier runs' files
   return names;
 }
 

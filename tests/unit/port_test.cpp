@@ -42,8 +42,9 @@ TEST_F(Port, OnlyAnAddedOrAnExistingPortIsAccepted) {
   const struct {
     DWORD status;
     int result, added;
-  } rows[] = {{ERROR_SUCCESS, 1, 1},       {ERROR_ALREADY_EXISTS, 1, 0}, {ERROR_ACCESS_DENIED, 0, 0},
-              {ERROR_INVALID_PARAMETER, 0, 0}, {0x80000000, 0, 0},        {0xFFFFFFFF, 0, 0}};
+  } rows[] = {{ERROR_SUCCESS, 1, 1},       {ERROR_ALREADY_EXISTS, 1, 0},
+              {ERROR_ACCESS_DENIED, 0, 0}, {ERROR_INVALID_PARAMETER, 0, 0},
+              {0x80000000, 0, 0},          {0xFFFFFFFF, 0, 0}};
   for (const auto& row : rows) {
     SetUp();
     MonitorAnswers(TRUE, row.status);

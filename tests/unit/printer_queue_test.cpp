@@ -113,8 +113,8 @@ TEST_F(PrinterQueue, NoPrintersOrNoneOfTheDriverIsSuccess) {
 TEST_F(PrinterQueue, EachPrinterIsDeletedOnlyWithItsQueueEmpty) {
   struct Row {
     const char* what;
-    DWORD printsIn;   // of three waiting jobs
-    DWORD printing;   // when the job being printed lets go; 0: there is none
+    DWORD printsIn;  // of three waiting jobs
+    DWORD printing;  // when the job being printed lets go; 0: there is none
     bool paused, purgeFails;
     int deleted;
     DWORD waited;
@@ -137,8 +137,8 @@ TEST_F(PrinterQueue, EachPrinterIsDeletedOnlyWithItsQueueEmpty) {
       sim::FailWhen("SetPrinterA", "3", FALSE, ERROR_INVALID_LEVEL);
     EXPECT_EQ(DeletePrintersOfDriver(), row.deleted) << row.what;
     EXPECT_EQ(sim::kernel::Clock(), row.waited) << row.what;
-    EXPECT_EQ(PrinterNames(), row.deleted ? std::vector<std::string>{}
-                                          : std::vector<std::string>{kPrinterName})
+    EXPECT_EQ(PrinterNames(),
+              row.deleted ? std::vector<std::string>{} : std::vector<std::string>{kPrinterName})
         << row.what;
     EXPECT_FALSE(sim::spooler::IsPendingDeletion(kPrinterName)) << row.what;
     EXPECT_EQ(RemovePrinterDriver(), row.deleted) << row.what;
