@@ -49,15 +49,16 @@ bool FormFilePath(const Retirement& row, PathBuffer& path) {
 
 // The plain temporary name for variant 0, a numbered one ("qnTmp3-2.tmp") otherwise.
 bool FormTemporaryPath(const Retirement& row, int variant, PathBuffer& path) {
-  char name[16];
-  const size_t stem = strlen(row.temporaryName) - 4;  // before ".tmp"
-  memcpy(name, row.temporaryName, stem);
-  size_t length = stem;
-  if (variant > 0) {
-    name[length++] = '-';
-    name[length++] = static_cast<char>('0' + variant);
+  constexpr const char* kNumbered[kTemporaryVariants] = {
+      "", "-1.tmp", "-2.tmp", "-3.tmp", "-4.tmp", "-5.tmp", "-6.tmp", "-7.tmp", "-8.tmp", "-9.tmp"};
+  PathBuffer name;
+  if (!CopyPath(name, row.temporaryName))
+    return false;
+  char* extension = strrchr(name, '.');
+  if (variant > 0 && variant < kTemporaryVariants && extension) {
+    *extension = '\0';
+    AppendPath(name, kNumbered[variant]);
   }
-  memcpy(name + length, ".tmp", 5);
   return FormatPath(path, row.format, DriverDir, name);
 }
 
@@ -175,7 +176,7 @@ void MoveDriverFilesAside(RetiredFiles& retired) {
     const int variant = IsRowOfThisWindows(row) && FormFilePath(kRetirements[row], file)
                             ? MoveAside(kRetirements[row], file)
                             : kNotMoved;
-    retired.variant[row] = static_cast<signed char>(variant < 0 ? kNotMoved : variant);
+    retired.variant[row] = variant < 0 ? kNotMoved : variant;
   }
 }
 

@@ -42,7 +42,7 @@ int RemovePrinterDriver(DWORD& waitLeft);
 // name its file took (0 the plain one, 1 to 9 a numbered one), or -1 when none moved.
 constexpr int kRetiredFileCount = 7;
 struct RetiredFiles {
-  signed char variant[kRetiredFileCount];
+  int variant[kRetiredFileCount];
 };
 
 // Moves a file of the driver directory to a free temporary name in the same directory and
