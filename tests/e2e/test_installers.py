@@ -98,10 +98,9 @@ class MsiTables(unittest.TestCase):
                 rollback, check = 18 | 0x40 | 0x400 | 0x100 | 0x800, 50 | 0x400 | 0x800
                 types = {row[0]: int(row[1]) for row in table(package, "CustomAction")}
                 self.assertLessEqual({"RollbackPrinter": rollback, "ReinstallPrinter": rollback,
-                                      "CheckPrinterInstalled": check,
-                                      "CheckPrinterRemoved": check}.items(), types.items())
-                self.assertEqual(types.get("RestoreInstallPath"),
-                                 None if bits else 50 | 0x40 | 0x400 | 0x100 | 0x800)
+                                      "CheckPrinterInstalled": check, "CheckPrinterRemoved": check,
+                                      "RestoreInstallPath": None if bits else rollback + 32}.items(),
+                                     {"RestoreInstallPath": None, **types}.items())
                 rows = sorted(table(package, "InstallExecuteSequence"), key=lambda r: int(r[2]))
                 actions = [row[0] for row in rows]
                 follows = lambda action: actions[actions.index(action) + 1]
@@ -118,6 +117,7 @@ class MsiTables(unittest.TestCase):
                 self.assertEqual({conditions[action] for action in (
                     "ReinstallPrinter", "UninstallPrinter", "CheckPrinterRemoved")},
                     {'REMOVE~="ALL" AND NOT UPGRADINGPRODUCTCODE'})
+                self.assertEqual(conditions["CheckPrinterInstalled"], conditions["InstallPrinter"])
                 self.assertEqual(conditions["ScheduleReboot"],
                                  r'RESTARTTIMEFILES ~>< "\spool\drivers\"')
                 self.assertEqual(table(package, "RegLocator")[0][1:], [
