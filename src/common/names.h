@@ -1,14 +1,14 @@
-// Names that more than one part of the agent uses.
+// Names that more than one part of the agent uses: one copy in the exe, however many use them.
 #pragma once
 
-constexpr char kPrinterName[] = "Tessix Tembrin Printer";
-constexpr char kDriverName[] = "Tessix Tembrin Printer Driver";
-constexpr char kPortName[] = "TESSIX_TEMBRIN:";
+inline constexpr char kPrinterName[] = "Tessix Tembrin Printer";
+inline constexpr char kDriverName[] = "Tessix Tembrin Printer Driver";
+inline constexpr char kPortName[] = "TESSIX_TEMBRIN:";
 
-constexpr char kDriverLibrary[] = "qelvpr_drv.dll";
-constexpr char kConfigLibrary[] = "qelvpr_ui.dll";
-constexpr char kDataFile[] = "qelvpr_pnt.txt";
+inline constexpr char kDriverLibrary[] = "qelvpr_drv.dll";
+inline constexpr char kConfigLibrary[] = "qelvpr_ui.dll";
+inline constexpr char kDataFile[] = "qelvpr_pnt.txt";
 
 // Read and written as "Software\...", removed as "SOFTWARE\..."; the registry does not mind.
-constexpr char kProductKey[] = "Software\\Tessix Software\\Tessix Tembrin";
-constexpr char kEmpty[] = "";
+inline constexpr char kProductKey[] = "Software\\Tessix Software\\Tessix Tembrin";
+inline constexpr char kEmpty[] = "";
