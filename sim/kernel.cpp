@@ -284,6 +284,9 @@ bool ExistsOnThisVersion(const std::string& function) {
     return !s.win9xFamily;
   if (function == "IsWow64Process2")
     return version >= 1000 && s.buildNumber >= 16299;
+  if (function == "GetNamedSecurityInfoA" || function == "OpenProcessToken" ||
+      function == "GetTokenInformation")
+    return !s.win9xFamily;
   return true;
 }
 
@@ -689,7 +692,7 @@ BOOL WINAPI FreeLibrary(HMODULE handle) {
 BOOL WINAPI CloseHandle(HANDLE handle) {
   if (Enter("CloseHandle", {Hex(reinterpret_cast<uintptr_t>(handle))}).fired)
     return FALSE;
-  if (CloseFileHandle(handle) || CloseMutexHandle(handle))
+  if (CloseFileHandle(handle) || CloseMutexHandle(handle) || CloseTokenHandle(handle))
     return TRUE;
   Misuse("CloseHandle of a handle that is not open");
   return Failed(ERROR_INVALID_HANDLE);

@@ -42,6 +42,8 @@ struct Settings {
   // Every text the tests give and read (paths, names, string values) is Unicode, in UTF-8; the
   // ANSI calls convert it as Windows does.
   UINT codePage = 1252;
+  // The account that runs the agent (security::kSystem for a deployment tool's run).
+  std::string account = "S-1-5-21-1004336348-1177238915-682003330-1001";
   std::string appDataFolder = "C:\\Users\\tester\\AppData\\Roaming";  // "" = cannot be determined
   std::string commandLine = "\"C:\\Setup\\printer-setup.exe\"";
   std::string windowsDirectory = "C:\\Windows";

@@ -21,7 +21,7 @@ class Entry : public SimTest {
   void SetUp() override {
     SimTest::SetUp();
     for (const char* installDir :
-         {"C:\\", "C:\\Program Files\\Tembrin\\", "C:\\Program Files\\T\\"})
+         {"C:\\", "C:\\Program Files\\Tembrin\\", "C:\\Program Files\\T\\", "D:\\Ü\\"})
       SeedProductFiles(installDir);
   }
   std::string Recorded(const char* name) {
@@ -55,6 +55,7 @@ TEST_F(Entry, InstallWritesTheRecordWithTheNormalisedInstallPath) {
 
 TEST_F(Entry, InstallPathWithItsBackslashIsKeptAsItIs) {
   sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "InstallPath", "D:\\T\\");
+  SeedProductFiles("D:\\T\\");
   RunAgent("/Install");
   EXPECT_STREQ(InstallDir, "D:\\T\\");
 }
@@ -66,9 +67,10 @@ TEST_F(Entry, OnlyAFullInstallPathThatFitsIsUsedAndWithoutOneTheInstallChangesNo
   // The lengths at the buffer's end are the hostile-path tests' business.
   const std::pair<std::optional<std::string>, std::string> cases[] = {
       {"C:\\Program Files\\T", "C:\\Program Files\\T\\"},
-      {"d:\\", "d:\\"},
-      {"\\\\server\\share", "\\\\server\\share\\"},
-      {"\\\\server\\share\\T\\", "\\\\server\\share\\T\\"},
+      // Full, but any user may add a folder to a root, and a share's own permissions cannot be
+      // read from here.
+      {"d:\\", ""},
+      {"\\\\server\\share\\T\\", ""},
       {std::nullopt, ""},
       {"\\Program Files\\T", ""},
       {"C:Program Files\\T", ""},
@@ -373,12 +375,12 @@ TEST_F(Entry, ASpoolerStillStartingIsWaitedForAndWithoutOneNoFileIsTouched) {
 }
 
 TEST_F(Entry, InstallWritesRunOnceBeforeTheRecordInTableOrder) {
-  SeedInstallPath("C:\\");
+  SeedInstallPath("C:\\Program Files\\T\\");
   RunAgent("/Install");
   EXPECT_EQ(CallSequence({"RegSetValueExA"}),
             "RegSetValueExA(key#259, TembrinInstallComplete, 1, \"C:\\Users\\tester\\AppData\\"
             "Roaming\\Tessix Software\\Tessix Tembrin\\TembrinInstallComplete.exe\", 92), "
-            "RegSetValueExA(key#260, InstallPath, 1, C:\\, 4), "
+            "RegSetValueExA(key#260, InstallPath, 1, C:\\Program Files\\T\\, 20), "
             "RegSetValueExA(key#261, Version, 1, 2.0.0.0424, 11), "
             "RegSetValueExA(key#262, IsForAllUser, 1, , 1), "
             "RegSetValueExA(key#263, Language, 1, 1033, 5)");
