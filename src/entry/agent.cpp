@@ -90,7 +90,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (Is64BitWindows)
     ProbeNativeMachine(&DriverForMachine);
   // Before anything changes: even the start-up's read creates the product key.
-  HANDLE lock = TakeRunLock();
+  const RunLock lock = TakeRunLock();
   LoadInstallDir();
   LoadDriverDir();
   const char* command = CommandTail(GetCommandLineA());
