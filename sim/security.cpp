@@ -298,7 +298,7 @@ std::string SidText(const void* sid) {
   for (int i = 2; i < 8; ++i)
     authority = authority << 8 | bytes[i];
   std::string text = "S-" + std::to_string(bytes[0]) + "-" + std::to_string(authority);
-  for (int i = 0; i < bytes[1]; ++i)
+  for (size_t i = 0; i < bytes[1]; ++i)
     text += "-" + std::to_string(Get32(bytes + 8 + 4 * i));
   return text;
 }

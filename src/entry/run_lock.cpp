@@ -110,7 +110,7 @@ HANDLE OpenLock(const char* name) {
   return lock;
 }
 
-// Where the namespace calls are missing (XP, 2003) or fail (Wine 8 has none), "Global\". A name
+// Where the namespace calls are missing (XP, 2003, Wine 8) or fail, "Global\". A name
 // that cannot be had there is no lock, never a session's own name, which no other session sees;
 // only where no session exists does the plain name serve.
 RunLock OpenRunLock() {
