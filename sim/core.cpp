@@ -49,6 +49,7 @@ void Reset() {
   detail::ResetRegistry();
   detail::ResetShell();
   detail::ResetFiles();
+  detail::ResetSecurity();
   detail::ResetSpooler();
   detail::ResetOle();
   detail::ResetCom();
@@ -147,6 +148,7 @@ void EndProcess() {
   detail::EndProcessRegistry();
   detail::EndProcessShell();
   detail::EndProcessFiles();
+  detail::EndProcessSecurity();
   detail::EndProcessSpooler();
   detail::EndProcessOle();
   core().held.clear();

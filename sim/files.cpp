@@ -4,6 +4,7 @@
 #include "files.h"
 #include "internal.h"
 #include "kernel.h"
+#include "security.h"
 
 #include <algorithm>
 #include <cctype>
@@ -33,6 +34,7 @@ struct Node {
   std::string contents;
   DWORD attributes = 0;  // without FILE_ATTRIBUTE_DIRECTORY
   sim::files::Use use = sim::files::Use::None;
+  sim::security::Descriptor security;
 };
 
 struct OpenFile {
@@ -152,6 +154,13 @@ bool DirectoryExists(const std::string& path) {
   return node && node->directory;
 }
 
+// What a new file or folder gets from the folder it is created in; a root its volume's defaults.
+sim::security::Descriptor SecurityFor(const std::string& path, bool directory) {
+  const Node* parent = IsRoot(path) ? nullptr : Find(Parent(path));
+  return parent ? sim::detail::InheritedSecurity(parent->security, directory)
+                : sim::detail::RootSecurity();
+}
+
 void MakeDirectories(const std::string& path) {
   std::string built;
   for (const std::string& part : Components(path)) {
@@ -160,6 +169,7 @@ void MakeDirectories(const std::string& path) {
     if (node.path.empty()) {
       node.path = built;
       node.directory = true;
+      node.security = SecurityFor(built, true);
     }
   }
 }
@@ -252,6 +262,7 @@ DWORD CopyInto(const Node& source, const std::string& destination, bool failIfEx
     return ERROR_SHARING_VIOLATION;
   Node copy = source;
   copy.path = target ? target->path : destination;
+  copy.security = SecurityFor(destination, false);
   copy.attributes |= FILE_ATTRIBUTE_ARCHIVE;
   copy.use = sim::files::Use::None;
   fs().nodes[Lower(destination)] = copy;
@@ -338,6 +349,12 @@ std::vector<std::string> PendingRenames() {
 }  // namespace
 
 namespace sim::detail {
+const sim::security::Descriptor* SecurityOfPath(const char* path, std::string& full, DWORD& error) {
+  Node* node = nullptr;
+  error = Existing(path, full, node);
+  return node ? &node->security : nullptr;
+}
+
 void EndProcessFiles() {
   fs().searches.clear();
   fs().files.clear();
@@ -366,6 +383,7 @@ void AddFile(const std::string& path, const std::string& contents, DWORD attribu
   node.path = full;
   node.contents = contents;
   node.attributes = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
+  node.security = SecurityFor(full, false);
   fs().nodes[Lower(full)] = node;
 }
 
@@ -402,6 +420,27 @@ DWORD Attributes(const std::string& path) {
   if (node->directory)
     return FILE_ATTRIBUTE_DIRECTORY | node->attributes;
   return node->attributes ? node->attributes : FILE_ATTRIBUTE_NORMAL;
+}
+
+void SetSecurity(const std::string& path, const sim::security::Descriptor& security) {
+  if (Node* node = Find(Join(Absolute(path))))
+    node->security = security;
+}
+
+sim::security::Descriptor Security(const std::string& path) {
+  const Node* node = Find(Join(Absolute(path)));
+  return node ? node->security : sim::security::Descriptor{};
+}
+
+// The folders from the root down to `path`, and everything below it.
+void RestrictToAdministrators(const std::string& path) {
+  const std::string full = Join(Absolute(path));
+  MakeDirectories(full);
+  std::vector<std::string> keys = Below(full);
+  for (std::string folder = full; !IsRoot(folder); folder = Parent(folder))
+    keys.push_back(Lower(folder));
+  for (const std::string& key : keys)
+    fs().nodes[key].security = sim::security::AdministratorsOnly();
 }
 
 void SetInUse(const std::string& path, Use use) {

@@ -37,6 +37,7 @@
 // its driver directories).
 #pragma once
 
+#include "security.h"
 #include "sim.h"
 
 #include <optional>
@@ -60,6 +61,13 @@ std::optional<std::string> Contents(const std::string& path);
 // What GetFileAttributesA reports: FILE_ATTRIBUTE_NORMAL for a file without attributes,
 // INVALID_FILE_ATTRIBUTES for a missing one.
 DWORD Attributes(const std::string& path);
+// A file's or folder's owner and DACL (see security.h); nothing happens for a missing one.
+void SetSecurity(const std::string& path, const sim::security::Descriptor& security);
+sim::security::Descriptor Security(const std::string& path);
+// Makes the folder and its missing parents, and gives it, every folder above it below the root
+// and everything below it security::AdministratorsOnly(), as an administrator locks a folder
+// outside Program Files down.
+void RestrictToAdministrators(const std::string& path);
 // Another program's hold on a file. A loaded program or library can be read and renamed, but
 // neither overwritten nor deleted. A file held open without delete sharing, as a driver holds
 // its data file, can be neither overwritten, nor renamed, nor deleted.

@@ -1,6 +1,7 @@
 // Shared plumbing of the simulated machine's subsystems.
 #pragma once
 
+#include "security.h"
 #include "sim.h"
 
 #include <cstdint>
@@ -70,6 +71,18 @@ void RemoveStoredData(HKEY root, const std::string& path, const std::string& nam
 bool CloseFileHandle(HANDLE handle);
 bool CloseMutexHandle(HANDLE handle);
 
+// Security (security.cpp): what a root gets, what a new file or folder inherits from its folder,
+// the security of what an ANSI path names (NULL, and the error, when it names nothing), SIDs and
+// self-relative descriptors as text, the token's groups, and token handles.
+sim::security::Descriptor RootSecurity();
+sim::security::Descriptor InheritedSecurity(const sim::security::Descriptor& parent,
+                                            bool directory);
+const sim::security::Descriptor* SecurityOfPath(const char* path, std::string& full, DWORD& error);
+std::string SidText(const void* sid);
+std::string DescriptorText(const void* selfRelative);
+bool TokenHasSid(const std::string& sid);
+bool CloseTokenHandle(HANDLE handle);
+
 // Whether the machine's Windows version has this entry point (see sim::Reset).
 bool ExistsOnThisVersion(const std::string& function);
 
@@ -86,6 +99,7 @@ void EndProcessShell();
 void EndProcessFiles();
 void EndProcessSpooler();
 void EndProcessOle();
+void EndProcessSecurity();
 
 // Per-subsystem resets, called by sim::Reset.
 void ResetKernel();
@@ -95,5 +109,6 @@ void ResetFiles();
 void ResetSpooler();
 void ResetOle();
 void ResetCom();
+void ResetSecurity();
 
 }  // namespace sim::detail

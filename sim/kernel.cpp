@@ -4,6 +4,7 @@
 
 #include <winspool.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -35,19 +36,42 @@ struct Module {
 
 constexpr DWORD kMutexAllAccess = 0x1F0001;  // MUTEX_ALL_ACCESS, what CreateMutexA asks for
 
+// A named object: a mutex, or another program's event, which takes the name from every mutex.
 struct Mutex {
   enum class Owner { None, Agent, Other } owner = Owner::None;
   DWORD releasedAt = INFINITE;  // when another program holds it: the time it lets go
   int count = 0;                // the agent's waits not yet released
   bool abandoned = false;
   DWORD granted = kMutexAllAccess;  // what the mutex's security lets the agent open it for
+  bool event = false;
+};
+
+// A private namespace, by its boundary: it exists while a handle to it is open.
+struct Namespace {
+  int handles = 0;           // the agent's
+  bool heldByOther = false;  // another program has it open
+  bool opens = true;         // its security lets the agent open it
+};
+
+struct Boundary {
+  std::string name;
+  std::vector<std::string> sids;
+};
+
+struct NamespaceHandle {
+  std::string boundary;  // the namespace's key
+  std::string alias;
 };
 
 struct Kernel {
   DWORD lastError = 0;
-  std::map<std::string, Mutex> mutexes;           // by name, which is case-sensitive
-  std::map<uintptr_t, std::string> mutexHandles;  // the agent's handles, to names
+  std::map<std::string, Mutex> mutexes;           // by kernel path, which is case-sensitive
+  std::map<uintptr_t, std::string> mutexHandles;  // the agent's handles, to kernel paths
   uintptr_t nextMutexHandle = 0xA000;
+  std::map<std::string, Namespace> namespaces;  // by boundary key
+  std::map<uintptr_t, Boundary> boundaries;     // the agent's descriptors
+  std::map<uintptr_t, NamespaceHandle> namespaceHandles;
+  uintptr_t nextNamespaceHandle = 0xC000;
   std::string commandLine;
   std::vector<std::unique_ptr<Module>> modules;
   std::vector<std::string> mappedPaths;
@@ -265,6 +289,73 @@ constexpr char kDllDirectorySet[] = "DLL directory set";
 
 BOOL WINAPI SimSetDefaultDllDirectories(DWORD flags);
 BOOL WINAPI SimSetDllDirectoryA(LPCSTR folder);
+HANDLE WINAPI SimCreateBoundaryDescriptorA(LPCSTR name, ULONG flags);
+BOOL WINAPI SimAddSIDToBoundaryDescriptor(HANDLE* boundary, PSID sid);
+VOID WINAPI SimDeleteBoundaryDescriptor(HANDLE boundary);
+HANDLE WINAPI SimCreatePrivateNamespaceA(LPSECURITY_ATTRIBUTES security, LPVOID boundary,
+                                         LPCSTR alias);
+HANDLE WINAPI SimOpenPrivateNamespaceA(LPVOID boundary, LPCSTR alias);
+BOOLEAN WINAPI SimClosePrivateNamespace(HANDLE handle, ULONG flags);
+
+constexpr char kGlobalObjects[] = "\\BaseNamedObjects\\";
+
+// "\Namespace\<boundary key>\": where the objects of a private namespace live.
+std::string NamespacePath(const std::string& boundary) {
+  return "\\Namespace\\" + boundary + "\\";
+}
+
+// The kernel path of an object name as a program in the agent's session passes it; none for a
+// prefix that names no namespace (ERROR_PATH_NOT_FOUND). NT 4 and the 95/98/Me family have one
+// namespace and no prefixes.
+std::optional<std::string> KernelPath(const std::string& name) {
+  const sim::Settings& s = sim::settings();
+  const std::string session =
+      s.session ? "\\Sessions\\" + std::to_string(s.session) + kGlobalObjects : kGlobalObjects;
+  const bool sessions = !s.win9xFamily && s.majorVersion >= 5;
+  const size_t slash = name.find('\\');
+  if (slash == std::string::npos)
+    return (sessions ? session : kGlobalObjects) + name;
+  if (!sessions)
+    return std::nullopt;
+  const std::string prefix = name.substr(0, slash), rest = name.substr(slash + 1);
+  if (prefix == "Global")
+    return kGlobalObjects + rest;
+  if (prefix == "Local")
+    return session + rest;
+  for (const auto& [id, open] : kernelState().namespaceHandles)
+    if (open.alias == prefix)
+      return NamespacePath(open.boundary) + rest;
+  return std::nullopt;
+}
+
+// The tests name objects by kernel path, or as the agent's session would.
+std::string TestPath(const std::string& name) {
+  return name.compare(0, 1, "\\") == 0 ? name : KernelPath(name).value_or(name);
+}
+
+// Another program that holds an object of a private namespace holds the namespace too.
+Mutex& OthersObject(const std::string& name) {
+  const std::string path = TestPath(name);
+  const std::string prefix = "\\Namespace\\";
+  if (path.compare(0, prefix.size(), prefix) == 0) {
+    const std::string key =
+        path.substr(prefix.size(), path.find('\\', prefix.size()) - prefix.size());
+    kernelState().namespaces[key].heldByOther = true;
+  }
+  return kernelState().mutexes[path];
+}
+
+// A namespace whose last handle closed goes, and with it everything in it.
+void DropNamespaceIfUnused(const std::string& key) {
+  Kernel& kernel = kernelState();
+  const auto found = kernel.namespaces.find(key);
+  if (found == kernel.namespaces.end() || found->second.handles || found->second.heldByOther)
+    return;
+  kernel.namespaces.erase(found);
+  const std::string prefix = NamespacePath(key);
+  for (auto it = kernel.mutexes.begin(); it != kernel.mutexes.end();)
+    it = it->first.compare(0, prefix.size(), prefix) == 0 ? kernel.mutexes.erase(it) : ++it;
+}
 
 }  // namespace
 
@@ -284,6 +375,13 @@ bool ExistsOnThisVersion(const std::string& function) {
     return !s.win9xFamily;
   if (function == "IsWow64Process2")
     return version >= 1000 && s.buildNumber >= 16299;
+  if (function == "CreateBoundaryDescriptorA" || function == "AddSIDToBoundaryDescriptor" ||
+      function == "DeleteBoundaryDescriptor" || function == "CreatePrivateNamespaceA" ||
+      function == "OpenPrivateNamespaceA" || function == "ClosePrivateNamespace")
+    return version >= 600;
+  if (function == "GetNamedSecurityInfoA" || function == "OpenProcessToken" ||
+      function == "GetTokenInformation")
+    return !s.win9xFamily;
   return true;
 }
 
@@ -311,6 +409,15 @@ void EndProcessKernel() {
       mutex.abandoned = true;
     }
   kernel.mutexHandles.clear();
+  std::vector<std::string> opened;
+  for (const auto& [id, open] : kernel.namespaceHandles) {
+    --kernel.namespaces[open.boundary].handles;
+    opened.push_back(open.boundary);
+  }
+  kernel.namespaceHandles.clear();
+  kernel.boundaries.clear();
+  for (const std::string& key : opened)
+    DropNamespaceIfUnused(key);
 }
 
 bool CloseMutexHandle(HANDLE handle) {
@@ -338,6 +445,14 @@ void ResetKernel() {
   sim::kernel::SetExport("kernel32.dll", "SetDefaultDllDirectories",
                          AsFarProc(&SimSetDefaultDllDirectories));
   sim::kernel::SetExport("kernel32.dll", "SetDllDirectoryA", AsFarProc(&SimSetDllDirectoryA));
+  for (const auto& [name, address] :
+       {std::pair{"CreateBoundaryDescriptorA", AsFarProc(&SimCreateBoundaryDescriptorA)},
+        {"AddSIDToBoundaryDescriptor", AsFarProc(&SimAddSIDToBoundaryDescriptor)},
+        {"DeleteBoundaryDescriptor", AsFarProc(&SimDeleteBoundaryDescriptor)},
+        {"CreatePrivateNamespaceA", AsFarProc(&SimCreatePrivateNamespaceA)},
+        {"OpenPrivateNamespaceA", AsFarProc(&SimOpenPrivateNamespaceA)},
+        {"ClosePrivateNamespace", AsFarProc(&SimClosePrivateNamespace)}})
+    sim::kernel::SetExport("kernel32.dll", name, address);
   sim::kernel::SetExport("advapi32.dll", "OpenSCManagerA", AsFarProc(&SimOpenSCManagerA));
   sim::kernel::SetExport("advapi32.dll", "OpenServiceA", AsFarProc(&SimOpenServiceA));
   sim::kernel::SetExport("advapi32.dll", "QueryServiceStatus", AsFarProc(&SimQueryServiceStatus));
@@ -407,26 +522,45 @@ DWORD Clock() {
 }
 
 void HoldMutex(const std::string& name, DWORD milliseconds) {
-  Mutex& mutex = kernelState().mutexes[name];
+  Mutex& mutex = OthersObject(name);
   mutex.owner = Mutex::Owner::Other;
   mutex.releasedAt = milliseconds == INFINITE ? INFINITE : Clock() + milliseconds;
 }
 
 void AbandonMutex(const std::string& name) {
-  Mutex& mutex = kernelState().mutexes[name];
+  Mutex& mutex = OthersObject(name);
   mutex.owner = Mutex::Owner::None;
   mutex.abandoned = true;
 }
 
 void DenyMutex(const std::string& name, DWORD allowed) {
-  kernelState().mutexes[name].granted = allowed;
+  OthersObject(name).granted = allowed;
+}
+
+void AddEvent(const std::string& name) {
+  OthersObject(name).event = true;
 }
 
 std::vector<std::string> Mutexes() {
   std::vector<std::string> names;
   for (const auto& [name, mutex] : kernelState().mutexes)
-    names.push_back(name);
+    if (!mutex.event)
+      names.push_back(name);
   return names;
+}
+
+void HoldNamespace(const std::string& boundary, bool opens) {
+  Namespace& held = kernelState().namespaces[boundary];
+  held.heldByOther = true;
+  held.opens = opens;
+}
+
+std::string BoundaryKey(const std::string& name, std::vector<std::string> sids) {
+  std::sort(sids.begin(), sids.end());
+  std::string key = name + "{";
+  for (size_t i = 0; i < sids.size(); ++i)
+    key += (i ? "," : "") + sids[i];
+  return key + "}";
 }
 
 }  // namespace sim::kernel
@@ -531,6 +665,125 @@ BOOL WINAPI SimSetDllDirectoryA(LPCSTR folder) {
   else
     current.reset();
   TrackWidening(before, folder && *folder, kDllDirectorySet);
+  return TRUE;
+}
+
+Boundary* BoundaryOf(LPVOID handle) {
+  const auto found = kernelState().boundaries.find(reinterpret_cast<uintptr_t>(handle));
+  return found == kernelState().boundaries.end() ? nullptr : &found->second;
+}
+
+std::string KeyOf(const Boundary* boundary) {
+  return boundary ? sim::kernel::BoundaryKey(boundary->name, boundary->sids) : "?";
+}
+
+// Only a caller whose token holds every SID of the boundary may create or open the namespace.
+bool Inside(const Boundary& boundary) {
+  return std::all_of(boundary.sids.begin(), boundary.sids.end(), TokenHasSid);
+}
+
+HANDLE NewNamespaceHandle(const std::string& key, LPCSTR alias) {
+  Kernel& kernel = kernelState();
+  const uintptr_t id = kernel.nextNamespaceHandle++;
+  kernel.namespaceHandles[id] = {key, Str(alias)};
+  ++kernel.namespaces[key].handles;
+  Acquire("private namespace handle");
+  return reinterpret_cast<HANDLE>(id);
+}
+
+HANDLE WINAPI SimCreateBoundaryDescriptorA(LPCSTR name, ULONG flags) {
+  if (Enter("CreateBoundaryDescriptorA", {Str(name), Hex(flags)}).fired)
+    return nullptr;
+  if (!name || flags) {
+    Misuse("CreateBoundaryDescriptorA is simulated for a named boundary without flags only");
+    return nullptr;
+  }
+  const uintptr_t id = kernelState().nextNamespaceHandle++;
+  kernelState().boundaries[id] = Boundary{FromAnsi(name), {}};
+  Acquire("boundary descriptor");
+  return reinterpret_cast<HANDLE>(id);
+}
+
+BOOL WINAPI SimAddSIDToBoundaryDescriptor(HANDLE* boundary, PSID sid) {
+  Boundary* found = boundary ? BoundaryOf(*boundary) : nullptr;
+  if (Enter("AddSIDToBoundaryDescriptor", {KeyOf(found), sid ? SidText(sid) : "NULL"}).fired)
+    return FALSE;
+  if (!found || !sid) {
+    Misuse("AddSIDToBoundaryDescriptor without a boundary descriptor or a SID");
+    return Failed(ERROR_INVALID_PARAMETER);
+  }
+  found->sids.push_back(SidText(sid));
+  return TRUE;
+}
+
+VOID WINAPI SimDeleteBoundaryDescriptor(HANDLE boundary) {
+  Enter("DeleteBoundaryDescriptor", {KeyOf(BoundaryOf(boundary))});
+  if (!kernelState().boundaries.erase(reinterpret_cast<uintptr_t>(boundary))) {
+    Misuse("DeleteBoundaryDescriptor of a descriptor that is not there");
+    return;
+  }
+  Release("boundary descriptor");
+}
+
+// The call log shows the namespace's security descriptor as security::Text gives it.
+HANDLE WINAPI SimCreatePrivateNamespaceA(LPSECURITY_ATTRIBUTES security, LPVOID boundary,
+                                         LPCSTR alias) {
+  const Boundary* found = BoundaryOf(boundary);
+  const std::string descriptor = security ? DescriptorText(security->lpSecurityDescriptor) : "NULL";
+  if (Enter("CreatePrivateNamespaceA", {descriptor, KeyOf(found), Str(alias)}).fired)
+    return nullptr;
+  if (!found || !alias || descriptor == "unreadable") {
+    SetLastError(
+        found && alias ? 1338 /* ERROR_INVALID_SECURITY_DESCR */ : ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  const std::string key = KeyOf(found);
+  if (!Inside(*found)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  if (kernelState().namespaces.count(key)) {
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return nullptr;
+  }
+  return NewNamespaceHandle(key, alias);
+}
+
+HANDLE WINAPI SimOpenPrivateNamespaceA(LPVOID boundary, LPCSTR alias) {
+  const Boundary* found = BoundaryOf(boundary);
+  if (Enter("OpenPrivateNamespaceA", {KeyOf(found), Str(alias)}).fired)
+    return nullptr;
+  if (!found || !alias) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  const auto space = kernelState().namespaces.find(KeyOf(found));
+  if (space == kernelState().namespaces.end()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  if (!Inside(*found) || !space->second.opens) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  return NewNamespaceHandle(space->first, alias);
+}
+
+// Never with PRIVATE_NAMESPACE_FLAG_DESTROY: another run may still be inside.
+BOOLEAN WINAPI SimClosePrivateNamespace(HANDLE handle, ULONG flags) {
+  if (Enter("ClosePrivateNamespace", {Hex(reinterpret_cast<uintptr_t>(handle)), Hex(flags)}).fired)
+    return FALSE;
+  Kernel& kernel = kernelState();
+  const auto found = kernel.namespaceHandles.find(reinterpret_cast<uintptr_t>(handle));
+  if (found == kernel.namespaceHandles.end() || flags) {
+    Misuse("ClosePrivateNamespace of a namespace not open, or destroying it");
+    return FALSE;
+  }
+  const std::string key = found->second.boundary;
+  kernel.namespaceHandles.erase(found);
+  --kernel.namespaces[key].handles;
+  Release("private namespace handle");
+  DropNamespaceIfUnused(key);
   return TRUE;
 }
 
@@ -689,7 +942,7 @@ BOOL WINAPI FreeLibrary(HMODULE handle) {
 BOOL WINAPI CloseHandle(HANDLE handle) {
   if (Enter("CloseHandle", {Hex(reinterpret_cast<uintptr_t>(handle))}).fired)
     return FALSE;
-  if (CloseFileHandle(handle) || CloseMutexHandle(handle))
+  if (CloseFileHandle(handle) || CloseMutexHandle(handle) || CloseTokenHandle(handle))
     return TRUE;
   Misuse("CloseHandle of a handle that is not open");
   return Failed(ERROR_INVALID_HANDLE);
@@ -712,19 +965,22 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LP
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  if (sim::settings().majorVersion < 5 && strchr(name, '\\')) {
-    SetLastError(ERROR_PATH_NOT_FOUND);  // no namespaces before Windows 2000
+  const std::optional<std::string> path = KernelPath(name);
+  if (!path) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
     return nullptr;
   }
   Kernel& kernel = kernelState();
-  const bool existed = kernel.mutexes.count(name) != 0;
-  if (existed && kernel.mutexes[name].granted != kMutexAllAccess) {
-    SetLastError(ERROR_ACCESS_DENIED);
+  const auto found = kernel.mutexes.find(*path);
+  const bool existed = found != kernel.mutexes.end();
+  // An object of another type keeps its name: Windows reports the handle it cannot give.
+  if (existed && (found->second.event || found->second.granted != kMutexAllAccess)) {
+    SetLastError(found->second.event ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED);
     return nullptr;
   }
-  kernel.mutexes[name];
+  kernel.mutexes[*path];
   SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-  return NewMutexHandle(name);
+  return NewMutexHandle(*path);
 }
 
 HANDLE WINAPI OpenMutexA(DWORD access, BOOL inherit, LPCSTR name) {
@@ -732,13 +988,14 @@ HANDLE WINAPI OpenMutexA(DWORD access, BOOL inherit, LPCSTR name) {
   if (hit.fired)
     return reinterpret_cast<HANDLE>(static_cast<intptr_t>(hit.result));
   Kernel& kernel = kernelState();
-  const auto found = name ? kernel.mutexes.find(name) : kernel.mutexes.end();
+  const std::optional<std::string> path = name ? KernelPath(name) : std::nullopt;
+  const auto found = path ? kernel.mutexes.find(*path) : kernel.mutexes.end();
   if (found == kernel.mutexes.end()) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
+    SetLastError(path || !name ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     return nullptr;
   }
-  if (access & ~found->second.granted) {
-    SetLastError(ERROR_ACCESS_DENIED);
+  if (found->second.event || (access & ~found->second.granted)) {
+    SetLastError(found->second.event ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED);
     return nullptr;
   }
   return NewMutexHandle(found->first);

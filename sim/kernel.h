@@ -67,7 +67,33 @@ void AbandonMutex(const std::string& name);
 // which asks for full access, fails with ERROR_ACCESS_DENIED; OpenMutexA for less may not): 0
 // for another user's, SYNCHRONIZE | MUTEX_MODIFY_STATE for one a run as SYSTEM made.
 void DenyMutex(const std::string& name, DWORD allowed = 0);
-// The mutexes that exist, by name.
+// Another program's event of that name.
+void AddEvent(const std::string& name);
+// The mutexes that exist, by kernel path (below).
 std::vector<std::string> Mutexes();
+
+// Object names, as Windows resolves them from Windows 2000 on: "Global\\x" is
+// "\\BaseNamedObjects\\x"; a plain or "Local\\" name is the session's own,
+// "\\Sessions\\<n>\\BaseNamedObjects\\x", but in session 0 (settings().session), where it is
+// the global one; "<alias>\\x" lies in the private namespace the process opened under that
+// alias, "\\Namespace\\<boundary key>\\x"; any other prefix names nothing
+// (ERROR_PATH_NOT_FOUND). NT 4 and the 95/98/Me family have only "\\BaseNamedObjects". The
+// functions above take a kernel path (starting with a backslash), or a name as the agent's
+// session would resolve it. One name is one object: a mutex cannot be had where another program
+// made an event (ERROR_INVALID_HANDLE).
+//
+// Private namespaces (Vista and later): a boundary descriptor names the namespace together with
+// its SIDs; only a caller whose token holds all of them may create or open it (every token holds
+// Everyone, Authenticated Users, Users and its account; an administrator's, see
+// settings().administrator, holds Administrators too). CreatePrivateNamespaceA fails with
+// ERROR_ALREADY_EXISTS while any handle to it is open, OpenPrivateNamespaceA with
+// ERROR_FILE_NOT_FOUND while none is. A namespace goes with its last handle, and everything in
+// it. The ledger holds boundary descriptors until DeleteBoundaryDescriptor and namespace handles
+// until ClosePrivateNamespace; the call log shows the security descriptor that creates one.
+// "name{sid,sid}": the key of the boundary of that name with these SIDs.
+std::string BoundaryKey(const std::string& name, std::vector<std::string> sids);
+// Another program holds the namespace of that boundary key open; `opens`: its security lets the
+// agent in.
+void HoldNamespace(const std::string& boundary, bool opens = true);
 
 }  // namespace sim::kernel

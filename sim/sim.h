@@ -42,6 +42,11 @@ struct Settings {
   // Every text the tests give and read (paths, names, string values) is Unicode, in UTF-8; the
   // ANSI calls convert it as Windows does.
   UINT codePage = 1252;
+  // The account that runs the agent (security::kSystem for a deployment tool's run), and its
+  // Terminal Services session: 0 for services and SYSTEM, a user's own from Vista on (on XP and
+  // 2003 the console user's is 0 too).
+  std::string account = "S-1-5-21-1004336348-1177238915-682003330-1001";
+  DWORD session = 1;
   std::string appDataFolder = "C:\\Users\\tester\\AppData\\Roaming";  // "" = cannot be determined
   std::string commandLine = "\"C:\\Setup\\printer-setup.exe\"";
   std::string windowsDirectory = "C:\\Windows";

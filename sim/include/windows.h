@@ -51,6 +51,9 @@ typedef void* HANDLE;
 typedef HANDLE* PHANDLE;
 typedef HANDLE* LPHANDLE;
 typedef BYTE* PBYTE;
+typedef BYTE BOOLEAN;
+typedef HANDLE HLOCAL;
+typedef PVOID PSID;
 
 struct HKEY__;
 typedef HKEY__* HKEY;
@@ -308,6 +311,15 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 HANDLE WINAPI OpenMutexA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
 BOOL WINAPI ReleaseMutex(HANDLE hMutex);
 #define MUTEX_MODIFY_STATE 0x0001
+
+// kernel32: what security calls hand out, and the kinds of drive.
+#define DRIVE_NO_ROOT_DIR 1
+#define DRIVE_REMOVABLE 2
+#define DRIVE_FIXED 3
+#define DRIVE_REMOTE 4
+#define DRIVE_CDROM 5
+HLOCAL WINAPI LocalFree(HLOCAL hMem);
+UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName);
 
 // kernel32: heap.
 HANDLE WINAPI GetProcessHeap(void);

@@ -9,6 +9,7 @@
 #include "entry/spooler_service.h"
 #include "entry/sequences.h"
 #include "entry/state.h"
+#include "entry/trusted_folder.h"
 #include "registry/registry.h"
 
 #include <winspool.h>
@@ -100,14 +101,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (Is64BitWindows)
     ProbeNativeMachine(&DriverForMachine);
   // Before anything changes: even the start-up's read creates the product key.
-  HANDLE lock = TakeRunLock();
+  const RunLock lock = TakeRunLock();
   LoadInstallDir();
   LoadDriverDir();
   const char* command = CommandTail(GetCommandLineA());
-  if (strcmp(command, "/Install") == 0)
+  if (strcmp(command, "/Install") == 0) {
+    KeepInstallDirIfTrusted(true);
     RunInstall();
-  else if (strcmp(command, "/Uninstall") == 0)
+  } else if (strcmp(command, "/Uninstall") == 0) {
+    KeepInstallDirIfTrusted(false);
     RunUninstall();
+  }
   ReleaseRunLock(lock);
   return 0;
 }

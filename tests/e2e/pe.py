@@ -1,5 +1,5 @@
 """A minimal reader of PE32 files: machine, subsystem, imported DLLs, resources and the
-symbol table, enough to check the properties the agent's exe must have."""
+symbol table, exported names, enough to check the properties the agent's exe must have."""
 
 import struct
 
@@ -45,6 +45,14 @@ class PeFile:
                 return dlls
             dlls.append(self.cstring(name_rva))
             o += 20
+
+    def exported_names(self):
+        rva, _ = self.directories[0]
+        o = self.offset(rva)
+        count, names = struct.unpack_from("<I", self.data, o + 24)[0], self.offset(
+            struct.unpack_from("<I", self.data, o + 32)[0])
+        return {self.cstring(struct.unpack_from("<I", self.data, names + 4 * i)[0])
+                for i in range(count)}
 
     def resource_types(self):
         """{type id: {name id: bytes of the first language's data}}."""

@@ -8,6 +8,7 @@ import time
 import unittest
 from pathlib import Path
 
+import pe
 import product
 import wine
 from product import FIXTURES, PRODUCT_KEY, RUNONCE_KEY
@@ -90,12 +91,45 @@ class EntryWin64(EntryWin32):
 class OneRunAtATime(unittest.TestCase):
     """Two runs started together while a helper holds the agent's lock, as a run still at work
     would: neither changes anything until it lets go, then they run one after the other and
-    leave the machine whole. Wine wakes a mutex's waiters in the order they came."""
+    leave the machine whole. Wine wakes a mutex's waiters in the order they came.
+
+    The agent takes its lock in a private namespace where kernel32 has the calls for one, and in
+    Global\\ where it has none, as on XP. Wine 8 has none (its CreateBoundaryDescriptorW is a
+    stub that returns NULL), so there the helper holds Global\\ as the agent takes it, and a name
+    that a user takes in Global\\ shows what it costs where no namespace protects the lock."""
+
+    NAMESPACE_CALLS = {"CreateBoundaryDescriptorA", "AddSIDToBoundaryDescriptor",
+                       "DeleteBoundaryDescriptor", "CreatePrivateNamespaceA",
+                       "OpenPrivateNamespaceA", "ClosePrivateNamespace"}
+
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = Path(tempfile.mkdtemp(prefix="printer-setup-e2e-lock-"))
+        cls.helper = wine.compile_exe((FIXTURES / "hold_lock.c").read_text(), cls.scratch,
+                                      "hold_lock")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    def start(self, prefix, *args):
+        return subprocess.Popen([wine.WINE, *map(str, args)], env=prefix.env,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
+    def hold(self, prefix, name, held, *event):
+        self.start(prefix, self.helper, name, held, r"C:\release", *event)
+        for _ in range(600):   # until the helper holds it
+            if not prefix.exists(held):
+                time.sleep(0.1)
+
+    def test_wine_8_has_no_private_namespace_calls(self):
+        with wine.Prefix("win32") as prefix:
+            kernel32 = pe.PeFile(prefix.unix_path(r"C:\windows\system32\kernel32.dll"))
+            self.assertFalse(self.NAMESPACE_CALLS & kernel32.exported_names(),
+                             "the helpers must take the lock in the agent's namespace now")
 
     def test_runs_started_together_wait_for_each_other_in_either_order(self):
-        scratch = Path(tempfile.mkdtemp(prefix="printer-setup-e2e-lock-"))
-        self.addCleanup(shutil.rmtree, scratch, ignore_errors=True)
-        helper = wine.compile_exe((FIXTURES / "hold_lock.c").read_text(), scratch, "hold_lock")
         for commands in (("/Install", "/Uninstall"), ("/Uninstall", "/Install")):
             with self.subTest(first=commands[0]), wine.Prefix("win32") as prefix:
                 product.set_install_path(prefix, product.INSTALL_DIR)
@@ -106,23 +140,31 @@ class OneRunAtATime(unittest.TestCase):
                                  prefix.printers() == [PRINTER],
                                  "Version" in prefix.reg_values(PRODUCT_KEY))
                 before = state()
-                start = lambda *args: subprocess.Popen([wine.WINE, *map(str, args)],
-                                                       env=prefix.env, stdin=subprocess.DEVNULL,
-                                                       stdout=subprocess.DEVNULL,
-                                                       stderr=subprocess.DEVNULL)
-                start(helper, r"Global\TessixTembrinPrinterSetup", r"C:\held", r"C:\release")
-                for _ in range(600):   # until the helper holds it
-                    if not prefix.exists(r"C:\held"):
-                        time.sleep(0.1)
+                self.hold(prefix, r"Global\TessixTembrinPrinterSetup", r"C:\held")
                 runs = []
                 for command in commands:
-                    runs.append(start(wine.product_exe(), command))
+                    runs.append(self.start(prefix, wine.product_exe(), command))
                     time.sleep(3)   # the first waits before the second starts
                 self.assertEqual([run.poll() for run in runs], [None, None], "both wait")
                 self.assertEqual(state(), before, "nothing changed while it was held")
                 prefix.unix_path(r"C:\release").touch()
                 self.assertEqual([run.wait(timeout=180) for run in runs], [0, 0])
                 self.assertIn(set(state()), ({True}, {False}), "whole")
+
+    def test_a_name_taken_in_global_is_no_lock_and_never_the_sessions_own(self):
+        """A user's event of the lock's name in Global\\: the run goes on at once without a lock,
+        never with a mutex of its session's own name, which another run in another session would
+        not see; one held there here would keep it waiting."""
+        with wine.Prefix("win32") as prefix:
+            product.set_install_path(prefix, product.INSTALL_DIR)
+            product.seed_product_files(prefix)
+            self.hold(prefix, r"Global\TessixTembrinPrinterSetup", r"C:\squatted", "event")
+            self.hold(prefix, "TessixTembrinPrinterSetup", r"C:\held")
+            started = time.monotonic()
+            self.assertEqual(prefix.run(wine.product_exe(), "/Install"), 0)
+            self.assertLess(time.monotonic() - started, 30, "it waited for the session's name")
+            self.assertEqual(prefix.printers(), [PRINTER])
+            prefix.unix_path(r"C:\release").touch()
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 """Where the real exe takes its libraries from, under Wine: nothing planted beside the agent is
-loaded, the add-in finds the library it imports beside itself wherever the agent runs, and the
-uninstall after a run that stopped before the driver leaves no port.
+loaded, the add-in finds the library it imports beside itself wherever the agent runs, nothing
+comes from a folder that others may change, and the uninstall after a run that stopped before the
+driver leaves no port.
 
 The agent runs from a folder the user can write to, as when a user saves an installer to the
 download folder. `winspool.drv=n,b` makes Wine's loader prefer a native winspool.drv the way
@@ -86,6 +87,50 @@ class LoadingWin32(unittest.TestCase):
                 self.assertEqual(self.prefix.reg_query(PROBE_KEY, "Calls"),
                                  "DllRegisterServer:ole;DllUnregisterServer:ole;")
 
+    def test_code_comes_only_from_a_folder_that_nobody_else_can_change(self):
+        """Wine derives owners and DACLs from Unix owners and modes, and keeps none that a program
+        sets: it reports the ordinary user's folders as owned by that user, the very account that
+        runs the agent, with full control for SYSTEM and the owner and read and execute for
+        Everyone, so the agent takes them, as every other test shows. A mode that lets others
+        write gives Everyone write, delete and delete-child, and a drive Wine is told is a network
+        drive is one: then the agent takes nothing. Windows' inherited entries, other accounts and
+        FAT volumes Wine cannot show; the unit tests do."""
+        product.seed_product_files(self.prefix)
+        self.place(self.addin, product.INSTALL_DIR)
+        self.place(self.helper, product.INSTALL_DIR)
+        probe = wine.compile_exe((FIXTURES / "security_probe.c").read_text(), self.build_dir,
+                                 "security_probe", libs=("advapi32",))
+        user = "S-1-5-21-0-0-0-1000"
+        self.assertEqual(self.prefix.run(probe, product.INSTALL_DIR), 0)
+        self.assertEqual(self.prefix.last.stdout.split(),
+                         [f"owner={user}", f"account={user}", "S-1-5-18:0x1f01ff",
+                          f"{user}:0x1f01ff", "S-1-1-0:0x1200a9"])
+        creator = product.INSTALL_DIR + r"\plugins\creator"
+        for folder, unregistered in ((creator, "DllUnregisterServer:ole;"),
+                                     (product.INSTALL_DIR, None)):
+            with self.subTest(others_may_write=folder):
+                self.prefix.unix_path(folder).chmod(0o757)
+                self.prefix.run(probe, folder)
+                self.assertEqual(self.prefix.last.stdout.split()[-1], "S-1-1-0:0x1301ff")
+                self.prefix.reg_import(f"[-{PROBE_KEY.replace('HKCU', 'HKEY_CURRENT_USER')}]\n")
+                self.run_agent(wine.product_exe(), "/Install")
+                self.assertNotIn(PORT, self.prefix.ports())
+                self.run_agent(wine.product_exe(), "/Uninstall")
+                self.assertEqual(self.prefix.reg_query(PROBE_KEY, "Calls"), unregistered)
+                self.prefix.unix_path(folder).chmod(0o755)
+                product.set_install_path(self.prefix, product.INSTALL_DIR)
+        (self.prefix.path / "dosdevices" / "e:").symlink_to("../drive_c")
+        product.set_install_path(self.prefix, r"E:\Program Files\Tessix Tembrin")
+        for kind, installs in (("hd", True), ("network", False)):
+            with self.subTest(drive=kind):
+                self.prefix.reg_import(
+                    f'[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\n"e:"="{kind}"\n')
+                self.prefix.end_session()   # Wine reads the drive types as a session starts
+                self.run_agent(wine.product_exe(), "/Install")
+                self.assertEqual(PORT in self.prefix.ports(), installs)
+                self.run_agent(wine.product_exe(), "/Uninstall")
+                product.set_install_path(self.prefix, r"E:\Program Files\Tessix Tembrin")
+
     def test_an_uninstall_after_a_run_that_stopped_before_the_driver_leaves_no_port(self):
         # An install with a driver file missing changes nothing at all.
         names = [n for n in product.DRIVER_FILES if n != "qelvpr_ui.dll"]
@@ -100,6 +145,7 @@ class LoadingWin32(unittest.TestCase):
         self.assertIn(PORT, self.prefix.ports())
         self.run_agent(exe, "/Uninstall")
         self.assertNotIn(PORT, self.prefix.ports())
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -4,6 +4,7 @@
 #include "kernel.h"
 #include "product_files.h"
 #include "registry.h"
+#include "security.h"
 #include "spooler.h"
 
 #include <functional>
@@ -21,7 +22,7 @@ class Entry : public SimTest {
   void SetUp() override {
     SimTest::SetUp();
     for (const char* installDir :
-         {"C:\\", "C:\\Program Files\\Tembrin\\", "C:\\Program Files\\T\\"})
+         {"C:\\", "C:\\Program Files\\Tembrin\\", "C:\\Program Files\\T\\", "D:\\Ü\\"})
       SeedProductFiles(installDir);
   }
   std::string Recorded(const char* name) {
@@ -57,6 +58,7 @@ TEST_F(Entry, InstallWritesTheRecordWithTheNormalisedInstallPath) {
 
 TEST_F(Entry, InstallPathWithItsBackslashIsKeptAsItIs) {
   sim::reg::SetString(HKEY_LOCAL_MACHINE, kProductKey, "InstallPath", "D:\\T\\");
+  SeedProductFiles("D:\\T\\");
   RunAgent("/Install");
   EXPECT_STREQ(InstallDir, "D:\\T\\");
 }
@@ -68,9 +70,10 @@ TEST_F(Entry, OnlyAFullInstallPathThatFitsIsUsedAndWithoutOneTheInstallChangesNo
   // The lengths at the buffer's end are the hostile-path tests' business.
   const std::pair<std::optional<std::string>, std::string> cases[] = {
       {"C:\\Program Files\\T", "C:\\Program Files\\T\\"},
-      {"d:\\", "d:\\"},
-      {"\\\\server\\share", "\\\\server\\share\\"},
-      {"\\\\server\\share\\T\\", "\\\\server\\share\\T\\"},
+      // Full, but any user may add a folder to a root, and a share's own permissions cannot be
+      // read from here.
+      {"d:\\", ""},
+      {"\\\\server\\share\\T\\", ""},
       {std::nullopt, ""},
       {"\\Program Files\\T", ""},
       {"C:Program Files\\T", ""},
@@ -248,33 +251,103 @@ TEST_F(Entry, ThePrinterNeedsWindows2000AndADriverForTheMachine) {
 }
 
 // One run at a time: a second run waits for the first, for a minute at most, then goes on as it
-// would; a lock left by a killed run is taken over at once. Where the "Global\\" name cannot be
-// had (NT 4, 9x, or another user's object that denies access), the plain name serves.
+// would; a lock left by a killed run is taken over at once. From Vista on the lock lives in a
+// namespace that only administrators can make, which no user's object of the same name reaches;
+// XP and 2003 use "Global\\", and a name taken there is no lock rather than a session's own one.
 TEST_F(Entry, OneRunAtATimeAndNeverStoppedForGood) {
-  const std::string global = "Global\\TessixTembrinPrinterSetup";
-  const std::string plain = "TessixTembrinPrinterSetup";
+  const std::string spaced = "\\Namespace\\TessixTembrinPrinterSetup{S-1-5-32-544}\\Lock";
+  const std::string global = "\\BaseNamedObjects\\TessixTembrinPrinterSetup";
+  const std::string inSession = "\\Sessions\\1\\BaseNamedObjects\\TessixTembrinPrinterSetup";
+  const auto xp = [](DWORD session) {
+    sim::settings().majorVersion = 5, sim::settings().minorVersion = 1;
+    sim::settings().session = session;
+  };
+  const auto squat = [&] {
+    sim::kernel::AddEvent(global);
+    sim::kernel::DenyMutex(inSession);
+  };
   struct Row {
     const char* what;
     std::function<void()> before;
     DWORD waited;
+    const char* created;             // the names CreateMutexA was given
     std::vector<std::string> names;  // the mutexes that exist afterwards
   } rows[] = {
-      {"free", [] {}, 0, {global}},
-      {"held for 7 s", [&] { sim::kernel::HoldMutex(global, 7000); }, 7000, {global}},
-      {"held for good", [&] { sim::kernel::HoldMutex(global); }, 60000, {global}},
-      {"abandoned by a killed run", [&] { sim::kernel::AbandonMutex(global); }, 0, {global}},
-      {"another user's", [&] { sim::kernel::DenyMutex(global); }, 0, {global, plain}},
-      {"made by SYSTEM, held for 3 s",
+      {"free", [] {}, 0, "TessixTembrinPrinterSetup\\Lock", {}},
+      {"held for 7 s",
+       [&] { sim::kernel::HoldMutex(spaced, 7000); },
+       7000,
+       "TessixTembrinPrinterSetup\\Lock",
+       {spaced}},
+      {"held for good",
+       [&] { sim::kernel::HoldMutex(spaced); },
+       60000,
+       "TessixTembrinPrinterSetup\\Lock",
+       {spaced}},
+      {"abandoned by a killed run",
+       [&] { sim::kernel::AbandonMutex(spaced); },
+       0,
+       "TessixTembrinPrinterSetup\\Lock",
+       {spaced}},
+      {"a user's event in Global\\ and mutex in the session, held for 3 s",
+       [&] { squat(), sim::kernel::HoldMutex(spaced, 3000); },
+       3000,
+       "TessixTembrinPrinterSetup\\Lock",
+       {spaced, inSession}},
+      {"a user's namespace of that name outside any boundary, held for 2 s",
        [&] {
+         sim::kernel::AddEvent("\\Namespace\\TessixTembrinPrinterSetup{}\\Lock");
+         sim::kernel::HoldMutex(spaced, 2000);
+       },
+       2000,
+       "TessixTembrinPrinterSetup\\Lock",
+       {spaced}},
+      {"another run's namespace, closed before it could be opened, then held for 4 s",
+       [&] {
+         sim::FailNth("CreatePrivateNamespaceA", 1, 0, ERROR_ALREADY_EXISTS);
+         sim::FailNth("OpenPrivateNamespaceA", 1, 0, ERROR_FILE_NOT_FOUND);
+         sim::kernel::HoldMutex(spaced, 4000);
+       },
+       4000,
+       "TessixTembrinPrinterSetup\\Lock",
+       {spaced}},
+      {"an administrator's program holds the namespace shut",
+       [&] {
+         sim::kernel::HoldNamespace(sim::kernel::BoundaryKey("TessixTembrinPrinterSetup",
+                                                             {sim::security::kAdministrators}),
+                                    false);
+       },
+       0,
+       "Global\\TessixTembrinPrinterSetup",
+       {global}},
+      {"XP", [&] { xp(1); }, 0, "Global\\TessixTembrinPrinterSetup", {global}},
+      {"XP, made by SYSTEM, held for 3 s",
+       [&] {
+         xp(1);
          sim::kernel::DenyMutex(global, SYNCHRONIZE | MUTEX_MODIFY_STATE);
          sim::kernel::HoldMutex(global, 3000);
        },
        3000,
+       "Global\\TessixTembrinPrinterSetup",
        {global}},
+      {"XP, a user's squat, in a user's session",
+       [&] { xp(1), squat(); },
+       0,
+       "Global\\TessixTembrinPrinterSetup",
+       {inSession}},
+      {"XP, a user's squat, as SYSTEM in session 0",
+       [&] { xp(0), squat(); },
+       0,
+       "Global\\TessixTembrinPrinterSetup",
+       {inSession}},
       {"NT 4, held for 2 s",
-       [&] { sim::settings().majorVersion = 4, sim::kernel::HoldMutex(plain, 2000); },
+       [&] {
+         sim::settings().majorVersion = 4, sim::settings().minorVersion = 0;
+         sim::kernel::HoldMutex("TessixTembrinPrinterSetup", 2000);
+       },
        2000,
-       {plain}},
+       "TessixTembrinPrinterSetup",
+       {global}},
   };
   for (const Row& row : rows) {
     SetUp();
@@ -282,6 +355,10 @@ TEST_F(Entry, OneRunAtATimeAndNeverStoppedForGood) {
     row.before();
     RunAgent("/Install");
     EXPECT_EQ(sim::kernel::Clock(), row.waited) << row.what;
+    std::string created;
+    for (const sim::Call& call : sim::CallsTo("CreateMutexA"))
+      created += (created.empty() ? "" : ", ") + call.args[2];
+    EXPECT_EQ(created, row.created) << row.what;
     EXPECT_EQ(sim::kernel::Mutexes(), row.names) << row.what;
     EXPECT_NE(CallSequence({"GetProcAddress"}).find("XcvDataW"), std::string::npos)
         << row.what << ": the run did its work";
@@ -289,11 +366,18 @@ TEST_F(Entry, OneRunAtATimeAndNeverStoppedForGood) {
     std::string calls;
     for (const std::string& name : sim::CallNames())
       calls += name + " ";
-    EXPECT_LT(calls.find("WaitForSingleObject"), calls.find("RegQueryValueExA")) << row.what;
+    EXPECT_LT(calls.find("CreateMutexA"), calls.find("RegQueryValueExA")) << row.what;
     if (calls.find("ReleaseMutex") != std::string::npos) {  // not where the wait ran out
       EXPECT_GT(calls.find("ReleaseMutex"), calls.rfind("RegSetValueExA") + 1) << row.what;
     }
   }
+  // Only SYSTEM and Administrators may open it, whoever made it.
+  SetUp();
+  RunAgent("/Install");
+  EXPECT_EQ(CallSequence({"CreatePrivateNamespaceA"}),
+            "CreatePrivateNamespaceA(O: D:(A;0x0;0x10000000;S-1-5-18)"
+            "(A;0x0;0x10000000;S-1-5-32-544), TessixTembrinPrinterSetup{S-1-5-32-544}, "
+            "TessixTembrinPrinterSetup)");
 }
 
 // Quoted, so that Windows never runs a "C:\Users\tester\AppData\Roaming\Tessix.exe" instead.
@@ -405,12 +489,12 @@ TEST_F(Entry, ASpoolerStillStartingIsWaitedForAndWithoutOneNoFileIsTouched) {
 }
 
 TEST_F(Entry, InstallWritesRunOnceBeforeTheRecordInTableOrder) {
-  SeedInstallPath("C:\\");
+  SeedInstallPath("C:\\Program Files\\T\\");
   RunAgent("/Install");
   EXPECT_EQ(CallSequence({"RegSetValueExA"}),
             "RegSetValueExA(key#259, TembrinInstallComplete, 1, \"C:\\Users\\tester\\AppData\\"
             "Roaming\\Tessix Software\\Tessix Tembrin\\TembrinInstallComplete.exe\", 92), "
-            "RegSetValueExA(key#260, InstallPath, 1, C:\\, 4), "
+            "RegSetValueExA(key#260, InstallPath, 1, C:\\Program Files\\T\\, 20), "
             "RegSetValueExA(key#261, Version, 1, 2.0.0.0424, 11), "
             "RegSetValueExA(key#262, IsForAllUser, 1, , 1), "
             "RegSetValueExA(key#263, Language, 1, 1033, 5)");

@@ -10,10 +10,13 @@
 
 #include <string>
 
-// `installDir` ends in a backslash, as InstallDir does. Both the 32-bit and the 64-bit files are
+// `installDir` ends in a backslash, as InstallDir does; an installer that places it outside
+// Program Files locks it down for administrators. Both the 32-bit and the 64-bit files are
 // seeded; each file holds its own name, so a copy shows where it came from.
 inline void SeedProductFiles(const std::string& installDir,
                              DWORD attributes = FILE_ATTRIBUTE_ARCHIVE) {
+  if (installDir.rfind("C:\\Program Files\\", 0) != 0)
+    sim::files::RestrictToAdministrators(installDir);
   for (const char* name :
        {"qelvpr_drv.dll", "qelvpr_ui.dll", "qelvpr_pnt.txt", "QXN_ProxyProcess.exe",
         "qelvpr_drv64.dll", "qelvpr_ui64.dll", "qelvpr_pnt64.txt", "QXN_ProxyProcess64.exe"})
@@ -52,6 +55,7 @@ inline void SeedCompleteInstall(
   sim::reg::SetString(HKEY_LOCAL_MACHINE, "Software\\Tessix Software\\Tessix Tembrin",
                       "InstallPath", installDir, sim::reg::View::Native);
   SeedProductFiles(installDir);
+  sim::files::AddFile(installDir + "qlc_wordaddin.dll");
   sim::com::AddServer(installDir + "qlc_wordaddin.dll", addinEntry, addinEntry);
   SeedSystemLibrarySources();
 }

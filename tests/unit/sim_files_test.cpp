@@ -199,3 +199,26 @@ TEST_F(SimFiles, WindowsDirectoryAndItsSizingAnswer) {
 }
 
 }  // namespace
+
+// What icacls shows on Windows 7 and later: below a volume's root Authenticated Users may change
+// everything; below Program Files CREATOR OWNER is the owner and generic rights are mapped.
+TEST_F(SimFiles, NewFilesAndFoldersInheritTheirSecurityAsWindowsGivesIt) {
+  AddFile("C:\\Tembrin\\x.dll");
+  AddFile("C:\\Program Files\\T\\x.dll");
+  const std::string fromRoot =
+      "(A;0x13;0x1f01ff;S-1-5-32-544)(A;0x13;0x1f01ff;S-1-5-18)"
+      "(A;0x13;0x1200a9;S-1-5-32-545)(A;0x13;0x1301bf;S-1-5-11)";
+  EXPECT_EQ(sim::security::Text(sim::files::Security("C:\\Tembrin")),
+            "O:S-1-5-32-544 D:" + fromRoot);
+  std::string onFile = fromRoot;
+  for (size_t at; (at = onFile.find(";0x13;")) != std::string::npos;)
+    onFile.replace(at, 6, ";0x10;");
+  EXPECT_EQ(sim::security::Text(sim::files::Security("C:\\Tembrin\\x.dll")),
+            "O:S-1-5-32-544 D:" + onFile);
+  EXPECT_EQ(sim::security::Text(sim::files::Security("C:\\Program Files\\T\\x.dll")),
+            "O:S-1-5-32-544 D:(A;0x10;0x1f01ff;S-1-5-18)(A;0x10;0x1f01ff;S-1-5-32-544)"
+            "(A;0x10;0x1200a9;S-1-5-32-545)(A;0x10;0x1f01ff;S-1-5-32-544)"
+            "(A;0x10;0x1200a9;S-1-15-2-1)");
+  EXPECT_EQ(sim::security::Text(sim::files::Security("C:\\Program Files\\T")).substr(0, 67),
+            "O:S-1-5-32-544 D:(A;0x10;0x1f01ff;S-1-5-80-956008885-3418522649-183");
+}

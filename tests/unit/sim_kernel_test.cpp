@@ -4,6 +4,8 @@
 #include "fixture.h"
 #include "kernel.h"
 
+#include <tuple>
+
 namespace {
 
 constexpr char kApp[] = "C:\\Setup";
@@ -97,3 +99,38 @@ TEST_F(SimKernel, NothingLoadsWhileTheRedirectionIsSwitchedOff) {
 }
 
 }  // namespace
+
+// Only a caller whose token holds every SID of the boundary may create or open the namespace: a
+// standard user neither makes nor enters the administrators' one, but makes another of the same
+// name without the SID. A namespace goes with its last handle, and what was in it.
+TEST_F(SimKernel, APrivateNamespaceAdmitsOnlyCallersInsideItsBoundary) {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  const auto boundaryFor =
+      EntryPoint<HANDLE(WINAPI*)(LPCSTR, ULONG)>(kernel, "CreateBoundaryDescriptorA");
+  const auto addSid =
+      EntryPoint<BOOL(WINAPI*)(HANDLE*, PSID)>(kernel, "AddSIDToBoundaryDescriptor");
+  const auto create = EntryPoint<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPVOID, LPCSTR)>(
+      kernel, "CreatePrivateNamespaceA");
+  const auto close = EntryPoint<BOOLEAN(WINAPI*)(HANDLE, ULONG)>(kernel, "ClosePrivateNamespace");
+  const auto drop = EntryPoint<VOID(WINAPI*)(HANDLE)>(kernel, "DeleteBoundaryDescriptor");
+  BYTE administrators[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+  for (const auto& [administrator, withSid, inside] :
+       {std::tuple{true, true, true}, {false, true, false}, {false, false, true}}) {
+    sim::settings().administrator = administrator;
+    HANDLE boundary = boundaryFor("B", 0);
+    if (withSid)
+      addSid(&boundary, administrators);
+    HANDLE space = create(nullptr, boundary, "b");
+    drop(boundary);
+    EXPECT_EQ(space != nullptr, inside) << administrator << withSid;
+    if (!space) {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+      continue;
+    }
+    CloseHandle(CreateMutexA(nullptr, FALSE, "b\\m"));
+    const std::string key = withSid ? "B{S-1-5-32-544}" : "B{}";
+    EXPECT_EQ(sim::kernel::Mutexes(), std::vector<std::string>{"\\Namespace\\" + key + "\\m"});
+    close(space, 0);
+    EXPECT_TRUE(sim::kernel::Mutexes().empty());
+  }
+}
