@@ -35,10 +35,9 @@ constexpr DWORD kChangesFolder = kChangesFile | FILE_DELETE_CHILD;
 // Above it, what lets a folder on the way be renamed, so that another can take its name.
 constexpr DWORD kRenamesFolder = DELETE | FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
 
-constexpr const char* kSources32[] = {kDriverLibrary, kConfigLibrary, kDataFile,
-                                      "QXN_ProxyProcess.exe"};
-constexpr const char* kSources64[] = {"qelvpr_drv64.dll", "qelvpr_ui64.dll", "qelvpr_pnt64.txt",
-                                      "QXN_ProxyProcess64.exe"};
+constexpr const char* kSources32[] = {kDriverLibrary, kConfigLibrary, kDataFile, kProxyProcess};
+constexpr const char* kSources64[] = {kDriverLibrary64, kConfigLibrary64, kDataFile64,
+                                      kProxyProcess64};
 
 struct Checker {
   GetNamedSecurityInfoFn getSecurity;

@@ -20,9 +20,9 @@ struct DriverFile {
 
 // In the order they are copied: driver library, configuration library, data file.
 constexpr DriverFile kDriverFiles[] = {
-    {"qelvpr_drv64.dll", kDriverLibrary, kDriverLibrary},
-    {"qelvpr_ui64.dll", kConfigLibrary, kConfigLibrary},
-    {"qelvpr_pnt64.txt", kDataFile, kDataFile},
+    {kDriverLibrary64, kDriverLibrary, kDriverLibrary},
+    {kConfigLibrary64, kConfigLibrary, kConfigLibrary},
+    {kDataFile64, kDataFile, kDataFile},
 };
 
 // The spooler reads pDependentFiles as a list of strings ending in an empty one: two NULs.

@@ -11,9 +11,6 @@
 
 namespace {
 
-constexpr char kProxyProcess[] = "QXN_ProxyProcess.exe";
-constexpr char kProxyProcess64[] = "QXN_ProxyProcess64.exe";
-
 // Both paths of a row use the same format, so file and temporary file share a directory.
 struct Retirement {
   const char* format;
@@ -49,15 +46,15 @@ bool FormFilePath(const Retirement& row, PathBuffer& path) {
 
 // The plain temporary name for variant 0, a numbered one ("qnTmp3-2.tmp") otherwise.
 bool FormTemporaryPath(const Retirement& row, int variant, PathBuffer& path) {
-  constexpr const char* kNumbered[kTemporaryVariants] = {
-      "", "-1.tmp", "-2.tmp", "-3.tmp", "-4.tmp", "-5.tmp", "-6.tmp", "-7.tmp", "-8.tmp", "-9.tmp"};
   PathBuffer name;
   if (!CopyPath(name, row.temporaryName))
     return false;
   char* extension = strrchr(name, '.');
   if (variant > 0 && variant < kTemporaryVariants && extension) {
+    char numbered[] = "-0.tmp";
+    numbered[1] = static_cast<char>('0' + variant);
     *extension = '\0';
-    AppendPath(name, kNumbered[variant]);
+    AppendPath(name, numbered);
   }
   return FormatPath(path, row.format, DriverDir, name);
 }
