@@ -136,28 +136,25 @@ TEST_F(PrinterSequence, EachFailingChainedInstallStepEndsTheInstall) {
 // A repair that cannot finish leaves the record of the earlier install only where the printer
 // that worked still works: the old driver stayed, its files all went back, the printer is there.
 TEST_F(PrinterSequence, ARepairThatCannotFinishKeepsTheRecordOnlyOfAPrinterThatStillWorks) {
-  const std::pair<std::function<void()>, bool> cases[] = {
-      {[] { sim::FailAlways("AddPrinterDriverA", FALSE); }, true},
-      {[] { sim::FailAlways("XcvDataW", FALSE); }, true},
-      {[] { sim::FailWhen("CopyFileA", std::string(kSources) + "QXN_ProxyProcess.exe", FALSE); },
-       false},
-      {[] {  // with no earlier file left to put back
-         for (const std::string& name : sim::files::List(VersionDir()))
-           sim::files::Remove(VersionDir() + "\\" + name);
-         sim::FailWhen("CopyFileA", std::string(kSources) + "QXN_ProxyProcess.exe", FALSE);
-       },
-       false},
-      {[] {
-         DWORD waitLeft = 0;
-         DeletePrintersOfDriver(waitLeft);
-         sim::FailAlways("XcvDataW", FALSE);
-       },
-       false},
+  const std::function<void()> refuseProxy = [] {
+    sim::FailWhen("CopyFileA", std::string(kSources) + "QXN_ProxyProcess.exe", FALSE);
   };
-  for (const auto& [fault, recordStays] : cases) {
+  const std::function<void()> deletePrinter = [] {
+    DWORD noWait = 0;
+    DeletePrintersOfDriver(noWait);
+  };
+  const std::pair<std::vector<std::function<void()>>, bool> cases[] = {
+      {{[] { sim::FailAlways("AddPrinterDriverA", FALSE); }}, true},
+      {{[] { sim::FailAlways("XcvDataW", FALSE); }}, true},
+      {{refuseProxy}, false},
+      {{[] { sim::files::Remove(VersionDir()); }, refuseProxy}, false},  // nothing to put back
+      {{deletePrinter, [] { sim::FailAlways("XcvDataW", FALSE); }}, false},
+  };
+  for (const auto& [faults, recordStays] : cases) {
     SetUp();
     RunAgent("/Install");
-    fault();
+    for (const auto& fault : faults)
+      fault();
     RunAgent("/Install");
     EXPECT_EQ(sim::reg::GetValue(HKEY_LOCAL_MACHINE, kProductKey, "Version").has_value(),
               recordStays);

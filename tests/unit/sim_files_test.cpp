@@ -77,20 +77,20 @@ TEST_F(SimFiles, MoveNeverReplacesAndRenamesInUseAndReadOnlyFiles) {
 TEST_F(SimFiles, TheAgentsOwnOpenFileSharesOnlyWhatItSays) {
   AddFile("C:\\d\\src.dll", "new");
   AddFile("C:\\d\\drv.dll", "driver");
-  auto open = [](DWORD share) {
-    return CreateFileA("C:\\d\\drv.dll", GENERIC_READ, share, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  auto open = [](const char* path, DWORD share) {
+    return CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
   };
-  HANDLE file = open(FILE_SHARE_READ);
-  EXPECT_FALSE(CopyFileA("C:\\d\\src.dll", "C:\\d\\drv.dll", FALSE));
-  EXPECT_FALSE(MoveFileA("C:\\d\\drv.dll", "C:\\d\\tmp.tmp"));
-  EXPECT_FALSE(DeleteFileA("C:\\d\\drv.dll"));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  for (const DWORD share : {DWORD{FILE_SHARE_READ}, DWORD{FILE_SHARE_READ | FILE_SHARE_DELETE}}) {
+    HANDLE file = open("C:\\d\\drv.dll", share);
+    EXPECT_FALSE(CopyFileA("C:\\d\\src.dll", "C:\\d\\drv.dll", FALSE)) << share;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(MoveFileA("C:\\d\\drv.dll", "C:\\d\\tmp.tmp"), share != FILE_SHARE_READ) << share;
+    CloseHandle(file);
+  }
+  HANDLE file = open("C:\\d\\tmp.tmp", FILE_SHARE_READ);
+  EXPECT_FALSE(DeleteFileA("C:\\d\\tmp.tmp"));
   CloseHandle(file);
-  file = open(FILE_SHARE_READ | FILE_SHARE_DELETE);
-  EXPECT_TRUE(MoveFileA("C:\\d\\drv.dll", "C:\\d\\tmp.tmp")) << "delete sharing lets it move";
-  CloseHandle(file);
-  EXPECT_TRUE(CopyFileA("C:\\d\\src.dll", "C:\\d\\tmp.tmp", FALSE)) << "once it is closed";
+  EXPECT_TRUE(DeleteFileA("C:\\d\\tmp.tmp")) << "once it is closed";
 }
 
 TEST_F(SimFiles, DeleteFailsOnMissingReadOnlyInUseFilesAndDirectories) {
