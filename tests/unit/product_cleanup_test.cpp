@@ -252,14 +252,11 @@ TEST_F(ProductRegistration, MachineListFirstThenUserListThenOneNotice) {
 // is in; another program's entry, under our name or its own, stays.
 TEST_F(ProductRegistration, TheRunOnceEntryGoesOnlyWhenItStartsTheCompletionProgram) {
   constexpr char kRunOnce[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-  const std::pair<const char*, bool> rows[] = {
-      {"\"C:\\Users\\a\\AppData\\Roaming\\Tessix Software\\Tessix Tembrin\\"
-       "TembrinInstallComplete.exe\"",
-       true},
-      {"C:\\WINDOWS\\system32\\config\\systemprofile\\tessix software\\TESSIX TEMBRIN\\"
-       "tembrininstallcomplete.EXE",
-       true},
-      {"\"C:\\Tools\\Tessix Software\\Tessix Tembrin\\TembrinInstallComplete.exe\" /x", false},
+  const std::string ours = "\\Tessix Software\\Tessix Tembrin\\TembrinInstallComplete.exe";
+  const std::pair<std::string, bool> rows[] = {
+      {"\"C:\\Users\\a" + ours + "\"", true},
+      {"C:\\SYSTEM\\TESSIX SOFTWARE" + ours.substr(16), true},
+      {"\"C:\\Tools" + ours + "\" /x", false},
       {"C:\\Tools\\cleanup.exe", false}};
   for (const auto& [command, goes] : rows) {
     SetUp();
