@@ -35,8 +35,9 @@ alignas(4) constexpr struct {
     {0, 0, 24, 0, 0, 0, 0, 0x10, 1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2},
 };
 
-// Longer than the longest run: a spooler still starting (30 s at most), a driver the spooler
-// still holds (under 5 s) and the run's own work (a second or two; several under emulation).
+// Longer than the longest run: a spooler still starting (30 s at most), the uninstall's wait for
+// queues and a driver the spooler still holds (5 s) and the run's own work (a second or two;
+// several under emulation).
 // After it the run goes on as if the lock were free, so that a hung run, or a name that another
 // administrator's program holds, never stops the agent for good.
 constexpr DWORD kLongestWait = 60000;
