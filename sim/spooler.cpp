@@ -20,15 +20,16 @@ using sim::detail::Lower;
 using sim::detail::SameText;
 using sim::detail::ToAnsi;
 
-constexpr DWORD kInvalidLevel = 124;            // ERROR_INVALID_LEVEL
-constexpr DWORD kUnknownPrintProcessor = 1798;  // ERROR_UNKNOWN_PRINTPROCESSOR
-constexpr DWORD kInvalidDatatype = 1804;        // ERROR_INVALID_DATATYPE
-constexpr DWORD kNullReference = 1780;          // RPC_X_NULL_REF_POINTER
-constexpr DWORD kInvalidUserBuffer = 1784;      // ERROR_INVALID_USER_BUFFER
-constexpr DWORD kPrinterAccessUse = 0x8;        // PRINTER_ACCESS_USE
-constexpr DWORD kServerAccessEnumerate = 0x2;   // SERVER_ACCESS_ENUMERATE
+constexpr DWORD kInvalidLevel = 124;             // ERROR_INVALID_LEVEL
+constexpr DWORD kUnknownPrintProcessor = 1798;   // ERROR_UNKNOWN_PRINTPROCESSOR
+constexpr DWORD kInvalidDatatype = 1804;         // ERROR_INVALID_DATATYPE
+constexpr DWORD kNullReference = 1780;           // RPC_X_NULL_REF_POINTER
+constexpr DWORD kInvalidUserBuffer = 1784;       // ERROR_INVALID_USER_BUFFER
+constexpr DWORD kPrinterAccessUse = 0x8;         // PRINTER_ACCESS_USE
+constexpr DWORD kPrinterAccessAdminister = 0x4;  // PRINTER_ACCESS_ADMINISTER
+constexpr DWORD kServerAccessEnumerate = 0x2;    // SERVER_ACCESS_ENUMERATE
 constexpr DWORD kAdministrativeRights =
-    DELETE | WRITE_DAC | WRITE_OWNER | SERVER_ACCESS_ADMINISTER | 0x4;  // PRINTER_ACCESS_ADMINISTER
+    DELETE | WRITE_DAC | WRITE_OWNER | SERVER_ACCESS_ADMINISTER | kPrinterAccessAdminister;
 
 // A 32-bit process's own environment, also on 64-bit Windows; the 95/98/Me family's is
 // "Windows 4.0".
@@ -245,6 +246,19 @@ HANDLE NewHandle(HandleKind kind, const std::string& name, DWORD access) {
   spoolerState().handles[id] = Handle{kind, name, access};
   sim::detail::Acquire("printer handle");
   return reinterpret_cast<HANDLE>(id);
+}
+
+// The printer that a printer handle opened with `rights` names: 0 with `found` set, or the error
+// the spooler answers.
+DWORD PrinterOf(const char* function, HANDLE handle, DWORD rights,
+                std::vector<PrinterEntry>::iterator& found) {
+  const Handle* printer = HandleOf(function, handle);
+  if (!printer || printer->kind != HandleKind::Printer)
+    return ERROR_INVALID_HANDLE;
+  if ((printer->access & rights) != rights)
+    return ERROR_ACCESS_DENIED;
+  found = FindPrinter(printer->name);
+  return found == spoolerState().printers.end() ? ERROR_INVALID_PRINTER_NAME : 0;
 }
 
 // ",XcvMonitor Local Port" names the monitor's configuration interface; Windows also takes
@@ -819,14 +833,9 @@ BOOL WINAPI DeletePrinter(HANDLE handle) {
   const Hit hit = EnterSpooler("DeletePrinter", {Hex(reinterpret_cast<uintptr_t>(handle))});
   if (hit.fired)
     return static_cast<BOOL>(hit.result);
-  const Handle* printer = HandleOf("DeletePrinter", handle);
-  if (!printer || printer->kind != HandleKind::Printer)
-    return Failed(ERROR_INVALID_HANDLE);
-  if (!(printer->access & DELETE))
-    return Failed(ERROR_ACCESS_DENIED);
-  const auto found = FindPrinter(printer->name);
-  if (found == spoolerState().printers.end())
-    return Failed(ERROR_INVALID_PRINTER_NAME);
+  std::vector<PrinterEntry>::iterator found;
+  if (const DWORD error = PrinterOf("DeletePrinter", handle, DELETE, found))
+    return Failed(error);
   // A paused printer with jobs is refused; one with jobs goes once they are printed or deleted.
   if (found->paused && !found->jobs.empty())
     return Failed(ERROR_ACCESS_DENIED);
@@ -847,14 +856,9 @@ BOOL WINAPI SetPrinterA(HANDLE handle, DWORD level, LPBYTE data, DWORD command) 
     Misuse("SetPrinterA is simulated only for a pause, a resume or a purge");
     return Failed(ERROR_INVALID_PARAMETER);
   }
-  const Handle* printer = HandleOf("SetPrinterA", handle);
-  if (!printer || printer->kind != HandleKind::Printer)
-    return Failed(ERROR_INVALID_HANDLE);
-  if (!(printer->access & 0x4))  // PRINTER_ACCESS_ADMINISTER
-    return Failed(ERROR_ACCESS_DENIED);
-  const auto found = FindPrinter(printer->name);
-  if (found == spoolerState().printers.end())
-    return Failed(ERROR_INVALID_PRINTER_NAME);
+  std::vector<PrinterEntry>::iterator found;
+  if (const DWORD error = PrinterOf("SetPrinterA", handle, kPrinterAccessAdminister, found))
+    return Failed(error);
   if (command == PRINTER_CONTROL_PURGE) {
     DeleteJobs(*found, [](const Job&) { return true; });
   } else {
@@ -875,15 +879,12 @@ BOOL WINAPI EnumJobsA(HANDLE handle, DWORD first, DWORD count, DWORD level, LPBY
     return static_cast<BOOL>(hit.result);
   if (!needed || !returned)
     return Failed(kNullReference);
-  const Handle* printer = HandleOf("EnumJobsA", handle);
-  if (!printer || printer->kind != HandleKind::Printer)
-    return Failed(ERROR_INVALID_HANDLE);
+  std::vector<PrinterEntry>::iterator found;
+  if (const DWORD error = PrinterOf("EnumJobsA", handle, 0, found))
+    return Failed(error);
   if (level != 1)
     return Failed(kInvalidLevel);
   *returned = 0;
-  const auto found = FindPrinter(printer->name);
-  if (found == spoolerState().printers.end())
-    return Failed(ERROR_INVALID_PRINTER_NAME);
   std::vector<Job> listed;
   for (size_t i = first; i < found->jobs.size() && listed.size() < count; ++i)
     listed.push_back(found->jobs[i]);
@@ -916,14 +917,9 @@ BOOL WINAPI SetJobA(HANDLE handle, DWORD id, DWORD level, LPBYTE data, DWORD com
     Misuse("SetJobA is simulated only for deleting a job");
     return Failed(ERROR_INVALID_PARAMETER);
   }
-  const Handle* printer = HandleOf("SetJobA", handle);
-  if (!printer || printer->kind != HandleKind::Printer)
-    return Failed(ERROR_INVALID_HANDLE);
-  if (!(printer->access & 0x4))  // PRINTER_ACCESS_ADMINISTER
-    return Failed(ERROR_ACCESS_DENIED);
-  const auto found = FindPrinter(printer->name);
-  if (found == spoolerState().printers.end())
-    return Failed(ERROR_INVALID_PRINTER_NAME);
+  std::vector<PrinterEntry>::iterator found;
+  if (const DWORD error = PrinterOf("SetJobA", handle, kPrinterAccessAdminister, found))
+    return Failed(error);
   const auto job = std::find_if(found->jobs.begin(), found->jobs.end(),
                                 [&](const Job& queued) { return queued.id == id; });
   if (job == found->jobs.end())
