@@ -110,15 +110,13 @@ class PrinterCase(unittest.TestCase):
         policy = r"HKEY_LOCAL_MACHINE\Software\Policies\Microsoft\Windows NT\Printers\WPP"
         self.prefix.reg_import(f'[{policy}]\n"WindowsProtectedPrintGroupPolicyState"=dword:00000001\n',
                                view=self.view)
-        files = sorted(p.name for p in self.prefix.unix_path(self.driver_dir).rglob("*"))
+        state = lambda: (self.prefix.printers(), self.prefix.ports(),
+                         self.prefix.drivers(self.environment), self.recorded(),
+                         self.prefix.default_printer(),
+                         sorted(p.name for p in self.prefix.unix_path(self.driver_dir).rglob("*")))
+        before = state()
         self.run_agent("/Install")
-        self.assertEqual(self.prefix.printers(), [])
-        self.assertNotIn(PORT, self.prefix.ports())
-        self.assertNotIn(DRIVER, self.prefix.drivers(self.environment))
-        self.assertEqual(sorted(p.name for p in self.prefix.unix_path(self.driver_dir).rglob("*")),
-                         files)
-        self.assertFalse(self.recorded())
-        self.assertIsNone(self.prefix.default_printer())
+        self.assertEqual(state(), before)
 
     def assert_uninstalled(self):
         self.assertEqual(self.prefix.printers(), [])
