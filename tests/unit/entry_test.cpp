@@ -266,6 +266,9 @@ TEST_F(Entry, OneRunAtATimeAndNeverStoppedForGood) {
     sim::kernel::AddEvent(global);
     sim::kernel::DenyMutex(inSession);
   };
+  // The names CreateMutexA is given: in the namespace, or in Global\.
+  const char* const lock = "TessixTembrinPrinterSetup\\Lock";
+  const char* const lockInGlobal = "Global\\TessixTembrinPrinterSetup";
   struct Row {
     const char* what;
     std::function<void()> before;
@@ -273,26 +276,14 @@ TEST_F(Entry, OneRunAtATimeAndNeverStoppedForGood) {
     const char* created;             // the names CreateMutexA was given
     std::vector<std::string> names;  // the mutexes that exist afterwards
   } rows[] = {
-      {"free", [] {}, 0, "TessixTembrinPrinterSetup\\Lock", {}},
-      {"held for 7 s",
-       [&] { sim::kernel::HoldMutex(spaced, 7000); },
-       7000,
-       "TessixTembrinPrinterSetup\\Lock",
-       {spaced}},
-      {"held for good",
-       [&] { sim::kernel::HoldMutex(spaced); },
-       60000,
-       "TessixTembrinPrinterSetup\\Lock",
-       {spaced}},
-      {"abandoned by a killed run",
-       [&] { sim::kernel::AbandonMutex(spaced); },
-       0,
-       "TessixTembrinPrinterSetup\\Lock",
-       {spaced}},
+      {"free", [] {}, 0, lock, {}},
+      {"held for 7 s", [&] { sim::kernel::HoldMutex(spaced, 7000); }, 7000, lock, {spaced}},
+      {"held for good", [&] { sim::kernel::HoldMutex(spaced); }, 60000, lock, {spaced}},
+      {"abandoned by a killed run", [&] { sim::kernel::AbandonMutex(spaced); }, 0, lock, {spaced}},
       {"a user's event in Global\\ and mutex in the session, held for 3 s",
        [&] { squat(), sim::kernel::HoldMutex(spaced, 3000); },
        3000,
-       "TessixTembrinPrinterSetup\\Lock",
+       lock,
        {spaced, inSession}},
       {"a user's namespace of that name outside any boundary, held for 2 s",
        [&] {
@@ -300,7 +291,7 @@ TEST_F(Entry, OneRunAtATimeAndNeverStoppedForGood) {
          sim::kernel::HoldMutex(spaced, 2000);
        },
        2000,
-       "TessixTembrinPrinterSetup\\Lock",
+       lock,
        {spaced}},
       {"another run's namespace, closed before it could be opened, then held for 4 s",
        [&] {
@@ -309,7 +300,7 @@ TEST_F(Entry, OneRunAtATimeAndNeverStoppedForGood) {
          sim::kernel::HoldMutex(spaced, 4000);
        },
        4000,
-       "TessixTembrinPrinterSetup\\Lock",
+       lock,
        {spaced}},
       {"an administrator's program holds the namespace shut",
        [&] {
@@ -318,9 +309,9 @@ TEST_F(Entry, OneRunAtATimeAndNeverStoppedForGood) {
                                     false);
        },
        0,
-       "Global\\TessixTembrinPrinterSetup",
+       lockInGlobal,
        {global}},
-      {"XP", [&] { xp(1); }, 0, "Global\\TessixTembrinPrinterSetup", {global}},
+      {"XP", [&] { xp(1); }, 0, lockInGlobal, {global}},
       {"XP, made by SYSTEM, held for 3 s",
        [&] {
          xp(1);
@@ -328,17 +319,17 @@ TEST_F(Entry, OneRunAtATimeAndNeverStoppedForGood) {
          sim::kernel::HoldMutex(global, 3000);
        },
        3000,
-       "Global\\TessixTembrinPrinterSetup",
+       lockInGlobal,
        {global}},
       {"XP, a user's squat, in a user's session",
        [&] { xp(1), squat(); },
        0,
-       "Global\\TessixTembrinPrinterSetup",
+       lockInGlobal,
        {inSession}},
       {"XP, a user's squat, as SYSTEM in session 0",
        [&] { xp(0), squat(); },
        0,
-       "Global\\TessixTembrinPrinterSetup",
+       lockInGlobal,
        {inSession}},
       {"NT 4, held for 2 s",
        [&] {
