@@ -144,7 +144,6 @@ TEST_F(PrinterSequence, ARepairThatCannotFinishKeepsTheRecordOnlyOfAPrinterThatS
     DeletePrintersOfDriver(noWait);
   };
   const std::pair<std::vector<std::function<void()>>, bool> cases[] = {
-      {{[] { sim::FailAlways("AddPrinterDriverA", FALSE); }}, true},
       {{[] { sim::FailAlways("XcvDataW", FALSE); }}, true},
       {{refuseProxy}, false},
       {{[] { sim::files::Remove(VersionDir()); }, refuseProxy}, false},  // nothing to put back
